@@ -1,0 +1,45 @@
+// The one place where disk and volume queries reach the system. The program uses the real implementation;
+// tests and the sandbox install a simulated machine (sysinfo/simulated_machine.h).
+#pragma once
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// An opened raw device ("\\.\PhysicalDrive0", "\\.\C:").
+class IDevice {
+ public:
+  virtual ~IDevice() = default;
+  // Issues one DeviceIoControl request without input; the output bytes go to out. Answers success.
+  virtual bool Request(DWORD ioControlCode, void* out, DWORD outSize) = 0;
+};
+
+// What FindFirstVolumeW/FindNextVolumeW deliver: every name in order, and how the enumeration ended.
+struct VolumeEnumeration {
+  bool started = false;          // FindFirstVolumeW succeeded
+  DWORD startError = 0;          // its error when it did not
+  std::vector<std::wstring> names;
+  DWORD endError = ERROR_NO_MORE_FILES;  // the error FindNextVolumeW ended with
+};
+
+class IDeviceIo {
+ public:
+  virtual ~IDeviceIo() = default;
+  // Opens a raw device for reading with read and write sharing; null when the open fails.
+  virtual std::unique_ptr<IDevice> Open(const std::wstring& deviceName) = 0;
+  // GetDriveTypeW of a root path such as "C:\".
+  virtual UINT DriveType(const std::wstring& root) = 0;
+  // Enumerates the volume GUID paths ("\\?\Volume{...}\").
+  virtual VolumeEnumeration EnumerateVolumes() = 0;
+  // QueryDosDeviceW of a name without "\\?\" and without trailing backslash; false on failure.
+  virtual bool QueryDosDeviceName(const std::wstring& name, std::wstring& target) = 0;
+  // GetVolumePathNamesForVolumeNameW (the list of zero-terminated paths, ended by an empty one), with the
+  // retry on ERROR_MORE_DATA; false on any other failure.
+  virtual bool VolumePathNames(const std::wstring& volumeGuidPath, std::vector<wchar_t>& multiSz) = 0;
+};
+
+// The device access in force: the real one unless a test or the sandbox installed another.
+IDeviceIo& DeviceIo();
+// Installs a replacement (not owned); null restores the real implementation.
+void SetDeviceIo(IDeviceIo* io);

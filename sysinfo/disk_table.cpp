@@ -1,0 +1,207 @@
+#include "sysinfo/disk_table.h"
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "app/text_format.h"
+#include "sysinfo/device_io.h"
+
+DiskTable TheDiskTable;
+
+namespace {
+
+// Byte positions inside DRIVE_LAYOUT_INFORMATION_EX and PARTITION_INFORMATION_EX.
+constexpr size_t kFirstEntryOffset = 48;
+constexpr size_t kEntrySize = 144;
+constexpr size_t kEntryStartingOffset = 8;
+constexpr size_t kEntryPartitionNumber = 24;
+constexpr size_t kPartitionInfoSize = 144;
+constexpr size_t kPartitionInfoStyle = 0;
+constexpr size_t kPartitionInfoStartingOffset = 8;
+constexpr size_t kPartitionInfoBootIndicator = 33;
+constexpr size_t kDiskExtentsSize = 32;
+constexpr size_t kExtentsCount = 0;
+constexpr size_t kFirstExtentDiskNumber = 8;
+
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == kFirstEntryOffset, "layout");
+static_assert(sizeof(PARTITION_INFORMATION_EX) == kEntrySize, "entry size");
+static_assert(offsetof(PARTITION_INFORMATION_EX, StartingOffset) == kEntryStartingOffset, "offset");
+static_assert(offsetof(PARTITION_INFORMATION_EX, PartitionNumber) == kEntryPartitionNumber, "number");
+static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr) + offsetof(PARTITION_INFORMATION_MBR, BootIndicator) ==
+                  kPartitionInfoBootIndicator, "boot indicator");
+static_assert(sizeof(VOLUME_DISK_EXTENTS) == kDiskExtentsSize, "extents");
+static_assert(offsetof(VOLUME_DISK_EXTENTS, Extents) + offsetof(DISK_EXTENT, DiskNumber) ==
+                  kFirstExtentDiskNumber, "disk number");
+
+template <typename T>
+T ReadAt(const uint8_t* p, size_t offset) {
+  T v;
+  std::memcpy(&v, p + offset, sizeof(T));
+  return v;
+}
+
+std::wstring VolumeDeviceName(wchar_t letter) { return Format(L"\\\\.\\%c:", letter); }
+
+// Reads the first extent's disk number of the volume; false when the request fails.
+bool QueryFirstExtentDisk(IDevice& volume, uint32_t& diskNumber) {
+  uint8_t extents[kDiskExtentsSize] = {};
+  if (!volume.Request(IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, extents, sizeof(extents))) return false;
+  diskNumber = ReadAt<uint32_t>(extents, kFirstExtentDiskNumber);
+  return true;
+}
+
+bool QueryPartitionInfo(IDevice& volume, uint8_t (&info)[kPartitionInfoSize]) {
+  std::memset(info, 0, sizeof(info));
+  return volume.Request(IOCTL_DISK_GET_PARTITION_INFO_EX, info, sizeof(info));
+}
+
+void ReadLayouts(IDeviceIo& io, DiskTable& table) {
+  std::vector<uint8_t> buffer(kLayoutBufferSize);
+  for (int n = 0; n < kMaxPhysicalDrives; ++n) {
+    auto disk = io.Open(Format(L"\\\\.\\PhysicalDrive%d", n));
+    if (!disk) break;
+    std::fill(buffer.begin(), buffer.end(), 0);
+    if (!disk->Request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), static_cast<DWORD>(buffer.size())))
+      continue;
+    DiskRecord record;
+    record.slots = ParseDriveLayout(buffer.data(), buffer.size());
+    table.push_back(std::move(record));
+  }
+}
+
+void AssignLetters(IDeviceIo& io, DiskTable& table) {
+  for (wchar_t letter = L'C'; letter <= L'Y'; ++letter) {
+    auto volume = io.Open(VolumeDeviceName(letter));
+    if (!volume) continue;
+    if (io.DriveType(Format(L"%c:\\", letter)) != DRIVE_FIXED) continue;
+    uint32_t disk = 0;
+    uint8_t info[kPartitionInfoSize];
+    if (!QueryFirstExtentDisk(*volume, disk) || !QueryPartitionInfo(*volume, info)) continue;
+    if (disk >= table.size()) continue;
+    int64_t offset = ReadAt<int64_t>(info, kPartitionInfoStartingOffset);
+    for (PartitionSlot& slot : table[disk].slots) {
+      if (slot.startingOffset == offset) {
+        slot.letter = letter;
+        break;
+      }
+    }
+  }
+}
+
+int UpperOf(wchar_t c) { return toupper(static_cast<int>(c)); }
+
+}  // namespace
+
+std::vector<PartitionSlot> ParseDriveLayout(const uint8_t* buffer, size_t size) {
+  std::vector<PartitionSlot> slots;
+  for (int i = 0; i < kLayoutEntriesExamined; ++i) {
+    size_t entry = kFirstEntryOffset + static_cast<size_t>(i) * kEntrySize;
+    if (entry + kEntrySize > size) break;
+    if (ReadAt<uint32_t>(buffer, entry + kEntryPartitionNumber) == 0) continue;
+    PartitionSlot slot;
+    slot.startingOffset = ReadAt<int64_t>(buffer, entry + kEntryStartingOffset);
+    slots.push_back(slot);
+  }
+  return slots;
+}
+
+void SortSlotsByOffset(std::vector<PartitionSlot>& slots) {
+  for (size_t i = 0; i + 1 < slots.size(); ++i) {
+    for (size_t j = i + 1; j < slots.size(); ++j) {
+      if (slots[i].startingOffset > slots[j].startingOffset) std::swap(slots[i], slots[j]);
+    }
+  }
+}
+
+std::wstring GhostAddressInTable(const DiskTable& table, wchar_t letter, int32_t referenceDisk) {
+  if (referenceDisk < 0) return L"";
+  for (size_t i = 0; i < table.size(); ++i) {
+    const auto& slots = table[i].slots;
+    if (slots.empty()) return L"";
+    for (size_t k = 0; k < slots.size(); ++k) {
+      if (UpperOf(slots[k].letter) != UpperOf(letter)) continue;
+      int64_t index = static_cast<int64_t>(i);
+      int64_t disk = index == referenceDisk ? 1 : (index < referenceDisk ? index + 2 : index + 1);
+      return Format(L"%d:%d", static_cast<int>(disk), static_cast<int>(k + 1));
+    }
+  }
+  return L"";
+}
+
+int PartitionPositionInTable(const DiskTable& table, wchar_t letter) {
+  for (const DiskRecord& disk : table) {
+    if (disk.slots.empty()) return 0;
+    for (size_t k = 0; k < disk.slots.size(); ++k) {
+      if (UpperOf(disk.slots[k].letter) == UpperOf(letter)) return static_cast<int>(k + 1);
+    }
+  }
+  return 0;
+}
+
+bool BuildDiskTable() {
+  IDeviceIo& io = DeviceIo();
+  DiskTable table;
+  ReadLayouts(io, table);
+  for (DiskRecord& record : table) SortSlotsByOffset(record.slots);
+  AssignLetters(io, table);
+  TheDiskTable = std::move(table);
+  return true;
+}
+
+std::wstring GetGhostAddress(wchar_t letter, wchar_t referenceLetter) {
+  return GhostAddressInTable(TheDiskTable, letter, GetVolumeDiskNumber(referenceLetter));
+}
+
+int32_t GetVolumeDiskNumber(wchar_t letter) {
+  auto volume = DeviceIo().Open(VolumeDeviceName(letter));
+  if (!volume) return -2;
+  uint32_t disk = 0;
+  if (!QueryFirstExtentDisk(*volume, disk)) return -1;
+  return static_cast<int32_t>(disk);
+}
+
+int32_t GetPartitionBootFlag(wchar_t letter) {
+  auto volume = DeviceIo().Open(VolumeDeviceName(letter));
+  if (!volume) return -1;
+  uint8_t info[kPartitionInfoSize];
+  if (!QueryPartitionInfo(*volume, info)) return -1;
+  if (ReadAt<uint32_t>(info, kPartitionInfoStyle) != PARTITION_STYLE_MBR) return 1;
+  return info[kPartitionInfoBootIndicator];
+}
+
+bool VolumeMountedAtLetter(const std::wstring& volumeGuidPath, wchar_t letter) {
+  std::vector<wchar_t> list;
+  if (!DeviceIo().VolumePathNames(volumeGuidPath, list)) return false;
+  size_t i = 0;
+  while (i < list.size() && list[i] != L'\0') {
+    if (list[i] == letter) return true;
+    while (i < list.size() && list[i] != L'\0') ++i;
+    ++i;
+  }
+  return false;
+}
+
+std::wstring GetVolumeDeviceName(wchar_t letter) {
+  IDeviceIo& io = DeviceIo();
+  VolumeEnumeration e = io.EnumerateVolumes();
+  for (const std::wstring& name : e.names) OutputDebugStringW(name.c_str());
+  if (!e.started) {
+    wprintf(L"FindFirstVolumeW failed with error code %d\n", static_cast<int>(e.startError));
+    return L"";
+  }
+  for (const std::wstring& name : e.names) {
+    if (name.size() < 5 || name.compare(0, 4, L"\\\\?\\") != 0 || name.back() != L'\\') {
+      wprintf(L"FindFirstVolumeW/FindNextVolumeW returned a bad path: %s\n", name.c_str());
+      return L"";
+    }
+    std::wstring device;
+    if (!io.QueryDosDeviceName(name.substr(4, name.size() - 5), device)) return L"";
+    if (VolumeMountedAtLetter(name, letter)) return device;
+  }
+  if (e.endError != ERROR_NO_MORE_FILES)
+    wprintf(L"FindNextVolumeW failed with error code %d\n", static_cast<int>(e.endError));
+  return L"";
+}

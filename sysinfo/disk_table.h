@@ -1,0 +1,51 @@
+// The program's map of physical disks and their partitions, and the per-drive questions the flows ask.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PartitionSlot {
+  wchar_t letter = 0;          // drive letter mounted on the partition; 0 = none
+  int64_t startingOffset = 0;  // byte offset of the partition on its disk
+};
+
+// A disk's partitions, sorted by ascending starting offset.
+struct DiskRecord {
+  std::vector<PartitionSlot> slots;
+};
+
+using DiskTable = std::vector<DiskRecord>;
+
+// The program-wide table, rebuilt by BuildDiskTable.
+extern DiskTable TheDiskTable;
+
+// Fixed limits of the table.
+constexpr int kMaxPhysicalDrives = 100;
+constexpr size_t kLayoutBufferSize = 5760;
+constexpr int kLayoutEntriesExamined = 30;
+
+// The numbered partitions of a raw DRIVE_LAYOUT_INFORMATION_EX buffer (entries at 48, 144 bytes apart,
+// only the first 30 examined whatever the count says; PartitionNumber 0 skipped), letters unset.
+std::vector<PartitionSlot> ParseDriveLayout(const uint8_t* buffer, size_t size);
+// Sorts slots by ascending starting offset (signed comparison).
+void SortSlotsByOffset(std::vector<PartitionSlot>& slots);
+// The "%d:%d" address of a letter in a table, counted with referenceDisk as disk 1; empty when not found
+// or when an empty disk comes first.
+std::wstring GhostAddressInTable(const DiskTable& table, wchar_t letter, int32_t referenceDisk);
+// 1-based position of a letter within its disk's slots (first match, walking disks in order and stopping
+// at the first disk without partitions); 0 when not found.
+int PartitionPositionInTable(const DiskTable& table, wchar_t letter);
+
+// Rebuilds TheDiskTable from the devices; always true.
+bool BuildDiskTable();
+// "%d:%d" of a drive, the reference drive's disk numbered 1; empty when it cannot be placed.
+std::wstring GetGhostAddress(wchar_t letter, wchar_t referenceLetter);
+// Windows disk number of the volume at a letter; -2 when it cannot be opened, -1 when the query fails.
+int32_t GetVolumeDiskNumber(wchar_t letter);
+// -1 on failure; 1 when not MBR; else the MBR boot indicator (1 or 0).
+int32_t GetPartitionBootFlag(wchar_t letter);
+// NT device name of the volume mounted at a letter ("\Device\HarddiskVolume2"), or empty.
+std::wstring GetVolumeDeviceName(wchar_t letter);
+// True when the volume has a mount path beginning with the letter (exact comparison).
+bool VolumeMountedAtLetter(const std::wstring& volumeGuidPath, wchar_t letter);

@@ -1,0 +1,80 @@
+// A described machine (disks, partitions, volumes) that answers the device requests with the same raw
+// bytes Windows would: used by the tests and by the sandbox build in place of the real devices.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sysinfo/device_io.h"
+
+struct SimPartition {
+  int64_t startingOffset = 0;
+  int64_t length = 0;
+  uint32_t partitionNumber = 0;  // 0 for empty slots and extended containers
+  uint8_t partitionType = 0x07;
+  bool bootIndicator = false;
+};
+
+struct SimDisk {
+  bool layoutFails = false;          // the layout request answers failure
+  uint32_t style = 0;                // 0 MBR, 1 GPT
+  std::vector<SimPartition> entries; // in layout order, as Windows lists them
+};
+
+struct SimVolume {
+  wchar_t letter = 0;
+  UINT driveType = DRIVE_FIXED;
+  int disk = -1;                     // disk number of its first extent
+  int64_t startingOffset = 0;        // the partition it lies on
+  int extents = 1;                   // more than one makes the 32-byte extents request fail
+  bool openFails = false;            // "\\.\X:" cannot be opened
+  bool extentsFail = false;
+  bool partitionInfoFails = false;
+  bool bootIndicator = false;
+  uint32_t style = 0;                // partition style reported for the volume
+  std::wstring deviceName;           // "\Device\HarddiskVolume1"; empty: not found by QueryDosDevice
+  std::wstring guidPath;             // "\\?\Volume{...}\"; generated when empty
+};
+
+struct MachineDescription {
+  std::vector<SimDisk> disks;        // PhysicalDrive0, 1, ...; the first missing number ends probing
+  std::vector<SimVolume> volumes;
+  bool uefi = false;                 // firmware type, for callers that ask
+};
+
+// Parses the text of a machine description (machine.ini, see docs/sandbox.md). Answers false with a
+// message naming the line when the text is malformed.
+bool ParseMachineDescription(const std::wstring& text, MachineDescription& out, std::wstring& error);
+
+class SimulatedMachine : public IDeviceIo {
+ public:
+  explicit SimulatedMachine(MachineDescription m);
+  const MachineDescription& Description() const { return m_; }
+
+  std::unique_ptr<IDevice> Open(const std::wstring& deviceName) override;
+  UINT DriveType(const std::wstring& root) override;
+  VolumeEnumeration EnumerateVolumes() override;
+  bool QueryDosDeviceName(const std::wstring& name, std::wstring& target) override;
+  bool VolumePathNames(const std::wstring& volumeGuidPath, std::vector<wchar_t>& multiSz) override;
+
+  // Raw output bytes of the requests, as Windows would fill them.
+  static std::vector<uint8_t> LayoutBytes(const SimDisk& disk, size_t bufferSize);
+  static std::vector<uint8_t> ExtentsBytes(const SimVolume& v);
+  static std::vector<uint8_t> PartitionInfoBytes(const SimVolume& v);
+
+ private:
+  MachineDescription m_;
+  const SimVolume* VolumeByLetter(wchar_t letter) const;
+};
+
+// Installs a simulated machine as the device access for as long as it lives.
+class ScopedSimulatedMachine {
+ public:
+  explicit ScopedSimulatedMachine(MachineDescription m) : machine_(std::move(m)) { SetDeviceIo(&machine_); }
+  ~ScopedSimulatedMachine() { SetDeviceIo(nullptr); }
+  SimulatedMachine& Machine() { return machine_; }
+
+ private:
+  SimulatedMachine machine_;
+};
