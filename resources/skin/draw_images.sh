@@ -21,6 +21,18 @@ GREEN='#19B466'; GREEN_HOT='#2BC477'; GREEN_DOWN='#129A55'
 GREY_OFF='#B8C4D3'
 BORDER='#DDE3EA'; BODY='#F4F6F9'; TEXT='#333333'; TEXT2='#7A8699'
 
+# A thick circular arc with round ends, as filled shapes: ImageMagick 6 strokes arcs and long polylines
+# with stray chords, so the band is drawn as a polygon (outer edge forward, inner edge back).
+arc() { # cx cy r from-degrees to-degrees width (clockwise, 0 = east); draw with -fill, no stroke
+  awk -v cx="$1" -v cy="$2" -v r="$3" -v a0="$4" -v a1="$5" -v w="$6" 'BEGIN {
+    pi = atan2(0, -1); ro = r + w / 2; ri = r - w / 2; printf "polygon"
+    for (a = a0; a < a1 + 2; a += 2) { t = (a > a1 ? a1 : a) * pi / 180; printf " %.2f,%.2f", cx + ro * cos(t), cy + ro * sin(t) }
+    for (a = a1; a > a0 - 2; a -= 2) { t = (a < a0 ? a0 : a) * pi / 180; printf " %.2f,%.2f", cx + ri * cos(t), cy + ri * sin(t) }
+    for (i = 0; i < 2; i++) { t = (i ? a1 : a0) * pi / 180; x = cx + r * cos(t); y = cy + r * sin(t)
+      printf " circle %.2f,%.2f %.2f,%.2f", x, y, x + w / 2, y }
+  }'
+}
+
 png() { # output, then ImageMagick arguments that build the picture
   local out=$1; shift
   "$IM" "$@" "${PNGOPT[@]}" "PNG32:$out"
@@ -83,8 +95,7 @@ ICON_SYSBACKUP=(-fill none -stroke white -strokewidth 9 -draw "roundrectangle 12
   -draw "line 64,92 64,110" -draw "line 36,112 92,112"
   -stroke none -fill white -draw "polygon 64,30 88,56 74,56 74,80 54,80 54,56 40,56")
 CUT_SYSBACKUP=()
-ICON_SYSRESTORE=(-fill none -stroke white -strokewidth 10 -draw "arc 18,18 110,110 200,500"
-  -stroke none -fill white -draw "polygon 2,54 42,54 22,84"
+ICON_SYSRESTORE=(-fill white -draw "$(arc 64 64 46 200 500 10)" -draw "polygon 2,54 42,54 22,84"
   -draw "rectangle 58,40 70,68" -draw "polygon 58,62 88,78 82,88 58,74")
 CUT_SYSRESTORE=()
 ICON_DATABACKUP=(-fill white -draw "roundrectangle 8,16 58,40 6,6" -draw "roundrectangle 8,28 120,112 8,8")
@@ -182,8 +193,7 @@ png main_pic.png -size 760x600 xc:none \
   -fill '#2B3A4F' -draw "roundrectangle 130,110 630,430 24,24" \
   -fill '#3D9BF0' -draw "rectangle 156,136 604,404" \
   -fill '#2B3A4F' -draw "polygon 330,430 430,430 450,510 310,510" -draw "roundrectangle 250,500 510,530 12,12" \
-  -fill none -stroke white -strokewidth 26 -draw "arc 290,180 470,360 210,500" \
-  -stroke none -fill white -draw "polygon 262,236 338,236 300,300" \
+  -fill white -draw "$(arc 380 270 90 210 500 26)" -draw "polygon 262,236 338,236 300,300" \
   -resize 190x150
 
 # ---------------------------------------------------------------------------------------------------------
@@ -237,8 +247,8 @@ for f in $(seq 0 11); do
   "$IM" -size 320x320 xc:white \
     -fill '#EEF5FD' -draw "circle 160,160 160,36" \
     -fill none -stroke '#DCE8F6' -strokewidth 14 -draw "circle 160,160 160,22" \
-    -stroke "$BLUE" -strokewidth 14 -draw "arc 22,22 298,298 $a0,$a1" \
-    -stroke none -fill "$BLUE" -draw "circle 130,150 130,118" -draw "circle 172,136 172,96" \
+    -stroke none -fill "$BLUE" -draw "$(arc 160 160 138 $a0 $a1 14)" \
+    -draw "circle 130,150 130,118" -draw "circle 172,136 172,96" \
     -draw "circle 204,160 204,130" -draw "roundrectangle 92,150 232,192 21,21" \
     -fill white -draw "rectangle 152,$((128 + bob)) 168,$((160 + bob))" \
     -draw "polygon 138,$((158 + bob)) 182,$((158 + bob)) 160,$((182 + bob))" \
