@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "cloud/catalogue_list.h"
 #include "cloud/catalogue_text.h"
 #include "cloud/server_address.h"
+#include "cloud/statistics_ping.h"
 #include "test_server.h"
 #include "ui/controls.h"
 #include "ui/dialog_builder.h"
@@ -147,6 +149,35 @@ TEST_F(ConnectionThread, LocalModeWithTheUpdateQuestionDeclined) {
   EXPECT_TRUE(install_.IsEnabled());
   EXPECT_EQ(connect_.GetText(), L" 云引擎连接失败，本地模式");
   EXPECT_NE(connect_.GetBkImage().find(L"res\\Img_16.png"), std::wstring::npos) << connect_.GetBkImage();
+}
+
+}  // namespace
+
+namespace {
+
+int TongjiCount() {
+  std::string stats = test_server::Stats();
+  size_t at = stats.find("\"tongji\":");
+  return at == std::string::npos ? -1 : std::atoi(stats.c_str() + at + 9);
+}
+
+TEST(StatisticsPing, LoadsTheStatisticsPageInTheBackground) {
+  std::wstring base = test_server::BaseUrl();
+  if (base.empty()) GTEST_SKIP() << "VORLANE_TEST_SERVER is not set";
+  ASSERT_TRUE(test_server::Reset());
+  SetServerBaseUrl(base);
+  EXPECT_EQ(StatisticsUrl(), base + L"/tongji.php");
+  ASSERT_EQ(TongjiCount(), 0);
+  DuiLib::CWebBrowserUI browser;
+  DWORD start = GetTickCount();
+  PingStatistics(&browser);
+  EXPECT_LT(GetTickCount() - start, 1000u);  // returns at once
+  for (int i = 0; i < 100 && TongjiCount() < 1; ++i) Sleep(100);
+  EXPECT_EQ(TongjiCount(), 1);
+  // The server being away changes nothing for the caller.
+  SetServerBaseUrl(L"http://127.0.0.1:1");
+  PingStatistics(&browser);
+  PingStatistics(nullptr);
 }
 
 }  // namespace
