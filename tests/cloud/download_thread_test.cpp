@@ -156,10 +156,10 @@ TEST_F(DownloadThreadTest, SmallImageCompletes) {
 }
 
 TEST_F(DownloadThreadTest, LiveFiguresPauseResumeAndStop) {
-  OfferImage(40LL * 1048576);
-  ASSERT_TRUE(test_server::AddFault("path=/images/*&rate=1048576"));
+  OfferImage(64LL * 1048576);
+  ASSERT_TRUE(test_server::AddFault("path=/images/*&rate=262144"));  // slow enough to pause and stop
   StartThread();
-  ASSERT_TRUE(PumpUntil([&] { return size_.GetText() == L"40.00MB"; }, 20000)) << size_.GetText();
+  ASSERT_TRUE(PumpUntil([&] { return size_.GetText() == L"64.00MB"; }, 20000)) << size_.GetText();
   EXPECT_EQ(fileName_.GetUserData(), folder_ + L"\\a.gho");
   EXPECT_EQ(fileName_.GetText(), L"<f 1><u>" + folder_ + L"\\a.gho</u></f>");
   EXPECT_EQ(progress_.GetText().back(), L'%');
@@ -185,10 +185,10 @@ TEST_F(DownloadThreadTest, LiveFiguresPauseResumeAndStop) {
 }
 
 TEST_F(DownloadThreadTest, StopWhilePausedClearsBothFlags) {
-  OfferImage(40LL * 1048576);
-  ASSERT_TRUE(test_server::AddFault("path=/images/*&rate=1048576"));
+  OfferImage(64LL * 1048576);
+  ASSERT_TRUE(test_server::AddFault("path=/images/*&rate=262144"));  // slow enough to pause and stop
   StartThread();
-  ASSERT_TRUE(PumpUntil([&] { return size_.GetText() == L"40.00MB"; }, 20000));
+  ASSERT_TRUE(PumpUntil([&] { return size_.GetText() == L"64.00MB"; }, 20000));
   DownloadPaused = 1;
   ASSERT_TRUE(PumpUntil([&] { return speed_.GetText() == kPausedText; }, 2000));
   DownloadStopRequested = 1;
