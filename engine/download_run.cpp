@@ -554,11 +554,14 @@ DownloadRun::FetchResult DownloadRun::Fetch(int id, Assignment* a, char* buffer,
   }
   TrackRequest(id, request.Get());
   FetchResult result;
-  switch (ClassifyStatus(answer.status)) {
+  // A connection closed before any status line reads as status 0: the server refused it.
+  StatusClass kind = answer.status < 100 ? StatusClass::kTransient : ClassifyStatus(answer.status);
+  switch (kind) {
     case StatusClass::kTransient: {
       int after = ParseRetryAfter(answer.retryAfter);
       *delayMs = after >= 0 ? static_cast<uint32_t>(after) * 1000u + 1 : 0;
-      result = (answer.status == 503 || answer.status == 429) ? FetchResult::kRefused : FetchResult::kRetry;
+      bool refused = answer.status == 503 || answer.status == 429 || answer.status < 100;
+      result = refused ? FetchResult::kRefused : FetchResult::kRetry;
       break;
     }
     case StatusClass::kFatal:
