@@ -61,6 +61,8 @@ bool PutFile(const std::wstring& path, const std::string& bytes) {
 
 bool AddFault(const std::string& query) { return Request("GET", "/_control/fault?" + query, "") != "\x01"; }
 
+std::string Get(const std::string& pathAndQuery) { return Request("GET", pathAndQuery, ""); }
+
 bool Reset() { return Request("GET", "/_control/reset", "") != "\x01"; }
 
 std::string Stats() { return Request("GET", "/_control/stats", ""); }

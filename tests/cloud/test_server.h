@@ -12,6 +12,8 @@ std::wstring BaseUrl();
 bool PutFile(const std::wstring& path, const std::string& bytes);
 // Adds a fault given as a query string, e.g. "path=/banben.txt&status=404".
 bool AddFault(const std::string& query);
+// A GET of the server's control interface, e.g. "/_control/virtual?path=/a&size=5"; "\x01" on failure.
+std::string Get(const std::string& pathAndQuery);
 // Removes faults, in-memory files and counters.
 bool Reset();
 // The control interface's statistics (JSON text).
