@@ -91,6 +91,12 @@ CPaintManagerUI::~CPaintManagerUI() {
 }
 
 void CPaintManagerUI::Init(HWND hwnd) {
+  // The tooltip window class lives in the common controls.
+  static bool commonControls = [] {
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
+    return InitCommonControlsEx(&icc) != FALSE;
+  }();
+  (void)commonControls;
   UiLockGuard g;
   hwnd_ = hwnd;
   threadId_ = GetCurrentThreadId();

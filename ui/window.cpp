@@ -1,8 +1,7 @@
 #include "ui/window.h"
 
 #include <atomic>
-#include <fstream>
-#include <iterator>
+#include <string>
 
 namespace DuiLib {
 
@@ -162,9 +161,14 @@ bool WindowImplBase::LoadSkinPackage() {
     }
     case UILIB_ZIP: {
       // A ZIP file on disk named by the skin folder.
-      std::ifstream in(GetSkinFolder().c_str(), std::ios::binary);
-      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      return !bytes.empty() && CPaintManagerUI::SetResourceZip(bytes.data(), bytes.size());
+      HANDLE file = CreateFileW(GetSkinFolder().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (file == INVALID_HANDLE_VALUE) return false;
+      DWORD size = GetFileSize(file, nullptr);
+      std::string bytes(size == INVALID_FILE_SIZE ? 0 : size, '\0');
+      DWORD got = 0;
+      bool read = !bytes.empty() && ReadFile(file, &bytes[0], size, &got, nullptr) && got == size;
+      CloseHandle(file);
+      return read && CPaintManagerUI::SetResourceZip(bytes.data(), bytes.size());
     }
     default:
       return CPaintManagerUI::HasResourceZip();
