@@ -242,3 +242,33 @@ TEST_F(FrameWindowTest, TitleButtons) {
   Click(window->btnmin);
   EXPECT_TRUE(IsIconic(hwnd));
 }
+
+namespace {
+DWORD WINAPI StartAnimation(LPVOID gif) {
+  static_cast<CGifAnimUI*>(gif)->PlayGif();
+  return 0;
+}
+}  // namespace
+
+// The download animation started from a worker thread (as the download monitor does) plays on the window
+// thread's timer.
+TEST_F(FrameWindowTest, GifAnimationStartedFromAWorkerPlays) {
+  window->tabswitch->SelectItem(6);
+  CGifAnimUI* gif = window->gifprocess;
+  ASSERT_NE(gif, nullptr);
+  HANDLE worker = CreateThread(nullptr, 0, StartAnimation, gif, 0, nullptr);
+  WaitForSingleObject(worker, INFINITE);
+  CloseHandle(worker);
+  EXPECT_TRUE(gif->IsPlaying());
+  int first = gif->GetFrame();
+  DWORD start = GetTickCount();
+  MSG msg;
+  while (gif->GetFrame() == first && GetTickCount() - start < 3000) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(10);
+  }
+  EXPECT_NE(gif->GetFrame(), first);
+  gif->StopGif();
+  EXPECT_FALSE(gif->IsPlaying());
+  EXPECT_EQ(gif->GetFrame(), 0);
+}
