@@ -272,3 +272,52 @@ TEST_F(FrameWindowTest, GifAnimationStartedFromAWorkerPlays) {
   EXPECT_FALSE(gif->IsPlaying());
   EXPECT_EQ(gif->GetFrame(), 0);
 }
+
+namespace {
+LPARAM At(CControlUI* c) {
+  UiRect r = c->GetPos();
+  return MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+}
+}  // namespace
+
+// Mouse messages reach the control under the pointer: press and release on an option clicks it; a press
+// that is released elsewhere (the capture follows the pressed control) clicks nothing.
+TEST_F(FrameWindowTest, MouseMessagesAreRoutedToTheControlUnderThePointer) {
+  UpdateWindow(hwnd);  // lays the tree out
+  SendMessageW(hwnd, WM_MOUSEMOVE, 0, At(window->optbacksystem));
+  EXPECT_TRUE(window->optbacksystem->IsHot());
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, At(window->optbacksystem));
+  EXPECT_TRUE(window->optbacksystem->IsPushed());
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, At(window->optbacksystem));
+  EXPECT_EQ(Page(), 1);
+  EXPECT_TRUE(window->optbacksystem->IsSelected());
+
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, At(window->optrecosystem));
+  SendMessageW(hwnd, WM_MOUSEMOVE, MK_LBUTTON, At(window->optbackdata));
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, At(window->optbackdata));
+  EXPECT_EQ(Page(), 1);  // released away from the pressed option: no click
+  EXPECT_FALSE(window->optrecosystem->IsSelected());
+  EXPECT_FALSE(window->optbackdata->IsSelected());
+
+  // A disabled button takes no click.
+  window->optmain->SetEnabled(false);
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, At(window->optmain));
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, At(window->optmain));
+  EXPECT_EQ(Page(), 1);
+}
+
+// The top 100 pixels drag the window, except where a button or option sits.
+TEST_F(FrameWindowTest, CaptionAreaDragsExceptOverButtons) {
+  UpdateWindow(hwnd);
+  auto hitTest = [&](int x, int y) {
+    POINT pt = {x, y};
+    ClientToScreen(hwnd, &pt);
+    return SendMessageW(hwnd, WM_NCHITTEST, 0, MAKELPARAM(pt.x, pt.y));
+  };
+  UiRect close = window->btnclose->GetPos();
+  EXPECT_EQ(hitTest((close.left + close.right) / 2, (close.top + close.bottom) / 2), HTCLIENT);
+  UiRect opt = window->optmain->GetPos();
+  EXPECT_EQ(hitTest((opt.left + opt.right) / 2, (opt.top + opt.bottom) / 2), HTCLIENT);
+  EXPECT_EQ(hitTest(650, 60), HTCAPTION);  // the header's background
+  EXPECT_EQ(hitTest(400, 300), HTCLIENT);  // below the caption area
+}
