@@ -81,8 +81,11 @@ TEST(BootConfigTest, InitCopiesTheEnvironmentAndSetsTheConstants) {
 }
 
 // The start-up of the program: the tools land in the Templates folder at every start.
-TEST(StartUpTest, InitWorkPathsWritesTheToolsAtEveryStart) {
+TEST_F(PayloadTest, InitWorkPathsWritesTheToolsAtEveryStart) {
+  // A working folder on the test drive keeps the start-up's folders there.
+  ASSERT_TRUE(CreateDirectoryW(OnTestDrive(L"VRLN").c_str(), nullptr));
   InitWorkPaths();
+  EXPECT_EQ(TheEnvironment.WorkFolder(), OnTestDrive(L"VRLN"));
   const Environment& env = TheEnvironment;
   ASSERT_FALSE(env.ToolFolder.empty());
   EXPECT_EQ(env.ToolFolder.find(L' '), std::wstring::npos);
