@@ -156,10 +156,12 @@ LRESULT CFrameWindowWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) 
   return WindowImplBase::HandleMessage(uMsg, wParam, lParam);
 }
 
-void CFrameWindowWnd::OnFinalMessage(HWND) {
-  if (g_mainWindow == m_hWnd) g_mainWindow = nullptr;
-  InstallButton = nullptr;
-  ConnectLabel = nullptr;
+void CFrameWindowWnd::OnFinalMessage(HWND hWnd) {
+  if (g_mainWindow == hWnd) g_mainWindow = nullptr;
+  // Worker threads are never joined and may still hold references to controls (labels, the install
+  // button) until the process ends right after this; the control tree is therefore left alive, detached
+  // from the window, instead of being freed under them.
+  m_pm.ReleaseRoot();
   delete this;
 }
 

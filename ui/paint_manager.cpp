@@ -111,6 +111,20 @@ bool CPaintManagerUI::AttachDialog(CControlUI* root) {
   return true;
 }
 
+CControlUI* CPaintManagerUI::ReleaseRoot() {
+  UiLockGuard g;
+  CControlUI* root = root_;
+  if (root == nullptr) return nullptr;
+  root->ForEach([this](CControlUI* c) { KillTimers(c); });
+  root->SetManager(nullptr, nullptr);
+  root_ = nullptr;
+  hover_ = capture_ = focus_ = nullptr;
+  g_deferred.erase(std::remove_if(g_deferred.begin(), g_deferred.end(),
+                                  [this](const DeferredTask& t) { return t.manager == this; }),
+                   g_deferred.end());
+  return root;
+}
+
 CControlUI* CPaintManagerUI::FindControl(const std::wstring& name) const {
   UiLockGuard g;
   return root_ ? root_->FindSubControl(name) : nullptr;
