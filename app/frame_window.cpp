@@ -170,8 +170,14 @@ void CFrameWindowWnd::OnDownloadEvent(WPARAM, LPARAM) {
 }
 
 void CFrameWindowWnd::OnDataJobDone(WPARAM wParam) {
-  if (wParam == kDataBackupJob && btnbackupdata != nullptr) btnbackupdata->SetEnabled(true);
-  if (wParam == kDataRestoreJob && btnrecoverydata != nullptr) btnrecoverydata->SetEnabled(true);
+  if (wParam == kDataBackupJob) {
+    DataBackupRunning = false;
+    if (btnbackupdata != nullptr) btnbackupdata->SetEnabled(true);
+  }
+  if (wParam == kDataRestoreJob) {
+    DataRestoreRunning = false;
+    if (btnrecoverydata != nullptr) btnrecoverydata->SetEnabled(true);
+  }
 }
 
 void CFrameWindowWnd::Notify(TNotifyUI& msg) {
@@ -209,10 +215,11 @@ void CFrameWindowWnd::OnSelectChanged(TNotifyUI& msg) {
   if (s == nullptr) return;
   if (s == optbackupdocument || s == optbackupfavorite || s == optbackupdesktop) {
     if (btnbackupdata != nullptr)
-      btnbackupdata->SetEnabled(AnySelected(optbackupdocument, optbackupfavorite, optbackupdesktop));
+      btnbackupdata->SetEnabled(!DataBackupRunning && AnySelected(optbackupdocument, optbackupfavorite, optbackupdesktop));
   } else if (s == optrecoverydocument || s == optrecoveryfavorite || s == optrecoverydesktop) {
     if (btnrecoverydata != nullptr)
-      btnrecoverydata->SetEnabled(AnySelected(optrecoverydocument, optrecoveryfavorite, optrecoverydesktop));
+      btnrecoverydata->SetEnabled(!DataRestoreRunning &&
+                                  AnySelected(optrecoverydocument, optrecoveryfavorite, optrecoverydesktop));
   }
 }
 

@@ -526,6 +526,18 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     case WM_SIZE:
       NeedUpdate();
       return false;
+    case WM_SETCURSOR: {
+      // A hand over what can be clicked.
+      if (LOWORD(lParam) != HTCLIENT) return false;
+      POINT cursor;
+      GetCursorPos(&cursor);
+      ScreenToClient(hwnd_, &cursor);
+      CControlUI* hit = FindControl(cursor);
+      if (hit == nullptr || !hit->IsInteractive() || !hit->IsEnabled()) return false;
+      SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
+      lRes = TRUE;
+      return true;
+    }
     case WM_UI_DEFERRED_NOTIFY:
       RunDeferred();
       lRes = 0;

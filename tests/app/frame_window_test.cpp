@@ -356,3 +356,28 @@ TEST_F(FrameWindowTest, ControlsOutliveTheWindowForWorkersStillRunning) {
   InstallButton->SetEnabled(true);
   EXPECT_TRUE(InstallButton->IsEnabled());
 }
+
+// While a data job runs, neither showing its page again nor ticking a box re-enables its start button;
+// the job's end does.
+TEST_F(FrameWindowTest, ARunningDataJobKeepsItsStartButtonDisabled) {
+  Click(window->optbackdata);
+  Click(window->optbackupdocument);
+  ASSERT_TRUE(window->btnbackupdata->IsEnabled());
+  window->DataBackupRunning = true;  // what starting the worker does
+  window->btnbackupdata->SetEnabled(false);
+  Click(window->optmain);
+  Click(window->optbackdata);
+  EXPECT_FALSE(window->btnbackupdata->IsEnabled());
+  Click(window->optbackupdesktop);
+  EXPECT_FALSE(window->btnbackupdata->IsEnabled());
+  SendMessageW(hwnd, WM_DATA_JOB_DONE, kDataBackupJob, 0);
+  EXPECT_TRUE(window->btnbackupdata->IsEnabled());
+  EXPECT_FALSE(window->DataBackupRunning);
+
+  window->DataRestoreRunning = true;
+  Click(window->optrecodata);
+  Click(window->optrecoveryfavorite);
+  EXPECT_FALSE(window->btnrecoverydata->IsEnabled());
+  SendMessageW(hwnd, WM_DATA_JOB_DONE, kDataRestoreJob, 0);
+  EXPECT_TRUE(window->btnrecoverydata->IsEnabled());
+}
