@@ -87,13 +87,16 @@ uint32_t CountEntry(const WIN32_FIND_DATAW& entry, const std::wstring& from) {
 
 // Copies one top-level entry; false when the destination failed and the copy cannot go on.
 bool CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& from, const std::wstring& toFolder,
-               CopyStats& stats) {
+               CopyStats& stats, const FolderExclusion& exclusion = FolderExclusion()) {
   std::wstring to;
   if (from.empty() || !JoinPath(to, toFolder, entry.cFileName)) {
     stats.failedFiles += CountEntry(entry, from);
     return true;
   }
-  if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return CopyDirectoryTree(from, to, false, stats);
+  if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    if (exclusion.Excludes(from)) return true;
+    return CopyDirectoryTree(from, to, false, stats, exclusion);
+  }
   return CopyOneFile(from, to, false, stats) != FileCopyResult::TargetFault;
 }
 
@@ -110,8 +113,8 @@ uint32_t CountBackupFiles(UserFolder which, const std::wstring& userFolder, cons
 // Copies the user's folder into fresh (which exists and is empty); true when every part of it was copied
 // that could be, false when the destination failed or the folder could not be listed.
 bool CopyForBackup(UserFolder which, const std::wstring& userFolder, const std::wstring& favorites,
-                   const std::wstring& fresh, CopyStats& stats) {
-  if (which != UserFolder::Documents) return CopyDirectoryTree(userFolder, fresh, false, stats);
+                   const std::wstring& fresh, const FolderExclusion& exclusion, CopyStats& stats) {
+  if (which != UserFolder::Documents) return CopyDirectoryTree(userFolder, fresh, false, stats, exclusion);
   bool complete = true;
   bool listed = ForEachTopLevelEntry(userFolder, favorites,
                                      [&](const WIN32_FIND_DATAW& entry, const std::wstring& from) {
@@ -119,7 +122,7 @@ bool CopyForBackup(UserFolder which, const std::wstring& userFolder, const std::
                                          stats.failedFiles += CountEntry(entry, from);
                                          return;
                                        }
-                                       complete = CopyEntry(entry, from, fresh, stats);
+                                       complete = CopyEntry(entry, from, fresh, stats, exclusion);
                                      });
   return listed && complete;
 }
@@ -254,8 +257,10 @@ bool BackupFolderInto(UserFolder which, const std::wstring& userFolder, const st
     return false;
   }
 
+  // The backup folder itself may lie inside the user's folder (a folder picked there): it is left out.
+  FolderExclusion exclusion(userFolder, layout.backupFolder);
   CopyStats copied;
-  bool complete = CopyForBackup(which, userFolder, favorites, fresh, copied);
+  bool complete = CopyForBackup(which, userFolder, favorites, fresh, exclusion, copied);
   if (!complete || !ReplaceCopy(fresh, copy, layout.OldCopy(which))) {
     RemoveFolder(fresh);
     stats.failedFiles += copied.failedFiles + copied.copiedFiles;

@@ -2,6 +2,8 @@
 
 #include <shlwapi.h>
 
+#include <cwchar>
+
 #include "app/text_format.h"
 #include "app/unique_handle.h"
 
@@ -70,8 +72,20 @@ uint32_t CountEntry(const std::wstring& folderWithSlash, const WIN32_FIND_DATAW&
   return CountBelow(child, entry.dwFileAttributes);
 }
 
+std::wstring LongPath(const std::wstring& path) {
+  wchar_t buffer[kPathCapacity];
+  DWORD n = GetLongPathNameW(path.c_str(), buffer, kPathCapacity);
+  if (n == 0 || n >= kPathCapacity) return path;
+  return buffer;
+}
+
+std::wstring WithoutTrailingBackslash(std::wstring path) {
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
 bool CopyTree(const std::wstring& sourceIn, const std::wstring& destinationIn, DWORD sourceAttributes,
-              bool failIfExists, CopyStats& stats) {
+              bool failIfExists, CopyStats& stats, const FolderExclusion& exclusion) {
   if (sourceIn.empty() || !PathIsDirectoryW(sourceIn.c_str())) return false;
   std::wstring source = WithTrailingBackslash(sourceIn);
   std::wstring destination = WithTrailingBackslash(destinationIn);
@@ -106,7 +120,8 @@ bool CopyTree(const std::wstring& sourceIn, const std::wstring& destinationIn, D
       continue;
     }
     if (IsDirectoryEntry(entry)) {
-      stopped = !CopyTree(from, to, entry.dwFileAttributes, failIfExists, stats);
+      if (exclusion.Excludes(from)) continue;
+      stopped = !CopyTree(from, to, entry.dwFileAttributes, failIfExists, stats, exclusion);
     } else {
       stopped = CopyOneFile(from, to, failIfExists, stats) == FileCopyResult::TargetFault;
     }
@@ -115,6 +130,24 @@ bool CopyTree(const std::wstring& sourceIn, const std::wstring& destinationIn, D
 }
 
 }  // namespace
+
+FolderExclusion::FolderExclusion(const std::wstring& root, const std::wstring& excluded) {
+  root_ = WithoutTrailingBackslash(root);
+  longRoot_ = WithoutTrailingBackslash(LongPath(root_));
+  std::wstring longExcluded = WithoutTrailingBackslash(LongPath(excluded));
+  // Only a folder below the root can be met during the copy.
+  if (longExcluded.size() > longRoot_.size() + 1 &&
+      _wcsnicmp(longExcluded.c_str(), longRoot_.c_str(), longRoot_.size()) == 0 &&
+      longExcluded[longRoot_.size()] == L'\\')
+    excluded_ = longExcluded;
+}
+
+bool FolderExclusion::Excludes(const std::wstring& path) const {
+  if (excluded_.empty() || path.size() <= root_.size()) return false;
+  if (_wcsnicmp(path.c_str(), root_.c_str(), root_.size()) != 0) return false;
+  std::wstring candidate = WithoutTrailingBackslash(longRoot_ + path.substr(root_.size()));
+  return _wcsicmp(candidate.c_str(), excluded_.c_str()) == 0;
+}
 
 bool IsTargetFault(DWORD error) {
   for (DWORD fault : kTargetFaults)
@@ -144,8 +177,8 @@ FileCopyResult CopyOneFile(const std::wstring& from, const std::wstring& to, boo
 }
 
 bool CopyDirectoryTree(const std::wstring& source, const std::wstring& destination, bool failIfExists,
-                       CopyStats& stats) {
-  return CopyTree(source, destination, 0, failIfExists, stats);
+                       CopyStats& stats, const FolderExclusion& exclusion) {
+  return CopyTree(source, destination, 0, failIfExists, stats, exclusion);
 }
 
 uint32_t CountFilesInTree(const std::wstring& folder) {

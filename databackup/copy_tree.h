@@ -30,6 +30,19 @@ bool ConcatPath(std::wstring& out, const std::wstring& head, const std::wstring&
 FileCopyResult CopyOneFile(const std::wstring& from, const std::wstring& to, bool failIfExists,
                            CopyStats& stats);
 
+// A folder left out of a copy: the backup folder, when it lies inside the folder being backed up, so that a
+// backup never copies itself or earlier backups. Paths below root (as the copy spells them, often in short
+// form) are compared in their long spelling, without regard to case.
+class FolderExclusion {
+ public:
+  FolderExclusion() = default;
+  FolderExclusion(const std::wstring& root, const std::wstring& excluded);
+  bool Excludes(const std::wstring& path) const;
+
+ private:
+  std::wstring root_, longRoot_, excluded_;
+};
+
 // Copies the source tree into the destination, creating the destination (one level) when missing. Names
 // beginning with a dot are copied like any other; hidden and system files too. Answers false when the
 // source is not a directory, when a destination folder cannot be created, or when the destination failed
@@ -37,7 +50,7 @@ FileCopyResult CopyOneFile(const std::wstring& from, const std::wstring& to, boo
 // folder that cannot be listed, a file that cannot be copied and a path that does not fit are counted and
 // skipped; the copy goes on.
 bool CopyDirectoryTree(const std::wstring& source, const std::wstring& destination, bool failIfExists,
-                       CopyStats& stats);
+                       CopyStats& stats, const FolderExclusion& exclusion = FolderExclusion());
 
 // Counts the files below a folder (every level); a folder that cannot be listed counts as one.
 uint32_t CountFilesInTree(const std::wstring& folder);

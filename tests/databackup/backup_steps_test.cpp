@@ -242,6 +242,34 @@ TEST_F(BackupSteps, LeftoverNewCopyIsDiscarded) {
   ExpectNoLeftovers(UserFolder::Desktop);
 }
 
+// A backup folder picked inside the folder being backed up is left out: no copy of itself, no copies of
+// earlier backups, in either spelling of the user's folder.
+TEST_F(BackupSteps, BackupFolderInsideTheUserFolderIsLeftOut) {
+  WriteTextFile(user + L"\\a.txt", "a");
+  WriteTextFile(user + L"\\My Projects\\b.txt", "b");
+  const struct {
+    UserFolder which;
+    std::wstring root;
+    std::wstring rootInCopy;  // the picked folder itself stays, without the backup folder inside it
+  } cases[] = {
+      {UserFolder::Desktop, user + L"\\My Projects\\Backups Here", L"My Projects\\Backups Here\\"},
+      {UserFolder::Documents, user + L"\\Backups Here", L"Backups Here\\"},
+  };
+  for (const auto& c : cases) {
+    BackupLayout inside = LayoutFor(c.root);
+    for (int run = 0; run < 2; ++run) {
+      CopyStats stats;
+      ASSERT_TRUE(BackupFolderInto(c.which, ShortPath(user), L"", inside, stats));
+      std::map<std::wstring, std::string> expected = {
+          {L"a.txt", "a"}, {L"My Projects\\", ""}, {L"My Projects\\b.txt", "b"}};
+      expected[c.rootInCopy] = "";
+      EXPECT_EQ(TreeOf(inside.Copy(c.which)), expected) << "run " << run;
+      EXPECT_EQ(stats.failedFiles, 0u);
+    }
+    RemoveTree(c.root);
+  }
+}
+
 TEST_F(BackupSteps, UserFolderThatCannotBeReadChangesNothing) {
   WriteTextFile(area / L"keep\\a.txt", "a");
   user = area / L"keep";
