@@ -77,9 +77,13 @@ TEST_F(BackupSteps, SecondBackupReplacesTheFirst) {
   WriteTextFile(user + L"\\keep.txt", "v1");
   WriteTextFile(user + L"\\gone.txt", "deleted later");
   WriteTextFile(user + L"\\sub\\gone-too.txt", "deleted later");
+  // Read-only, hidden and system: the previous copy is still removed whole.
+  WriteTextFile(user + L"\\sub\\locked-down.ini", "deleted later");
+  SetFileAttributesW((user + L"\\sub\\locked-down.ini").c_str(),
+                     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   CopyStats first;
   ASSERT_TRUE(Backup(UserFolder::Desktop, first));
-  EXPECT_EQ(first.copiedFiles, 3u);
+  EXPECT_EQ(first.copiedFiles, 4u);
 
   DeleteFileW((user + L"\\gone.txt").c_str());
   RemoveTree(user + L"\\sub");
