@@ -240,4 +240,12 @@ TEST(VolumeQueries, BadVolumeNameEndsTheLookup) {
   EXPECT_EQ(L"", GetVolumeDeviceName(L'F'));
 }
 
+TEST(Firmware, LegacyUnderWineUefiWhenSimulated) {
+  EXPECT_FALSE(IsUefiFirmware());  // Wine answers the firmware-variable call like a BIOS machine
+  MachineDescription m;
+  m.uefi = true;
+  ScopedSimulatedMachine sim(m);
+  EXPECT_TRUE(IsUefiFirmware());
+}
+
 }  // namespace
