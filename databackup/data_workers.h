@@ -7,12 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "app/window_messages.h"
 #include "databackup/backup_steps.h"
 
-// Sent (synchronously) to the main window when a data job has ended; wParam is the DataJobKind, lParam 0.
-constexpr UINT WM_DATA_JOB_DONE = WM_USER + 102;
-
-enum DataJobKind { DataJobBackup = 1, DataJobRestore = 2 };
+// The kind of job, also the wParam of the WM_DATA_JOB_DONE the worker sends (synchronously) at its end.
+enum DataJobKind { DataJobBackup = kDataBackupJob, DataJobRestore = kDataRestoreJob };
 
 // What a worker touches on its page: the three folder options, each read when its turn comes, and the
 // status label. The window hands over its own controls; tests hand a recorder.

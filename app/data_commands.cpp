@@ -1,0 +1,50 @@
+// The start buttons of the two data pages: each hands its page's folder options and status label to a
+// data worker, disables itself and returns at once; WM_DATA_JOB_DONE enables it again.
+#include "app/frame_window.h"
+#include "databackup/data_workers.h"
+
+using namespace DuiLib;
+
+namespace {
+
+// A data page's controls as the worker sees them. The toolkit's state setters and getters may be called
+// from the worker's thread.
+class DataPageControls : public DataJobPage {
+ public:
+  DataPageControls(COptionUI* documents, COptionUI* favorites, COptionUI* desktop, CLabelUI* status)
+      : options_{documents, favorites, desktop}, status_(status) {}
+  bool IsFolderSelected(UserFolder folder) override {
+    COptionUI* option = options_[static_cast<int>(folder)];
+    return option != nullptr && option->IsSelected();
+  }
+  void SetStatusText(const std::wstring& text) override {
+    if (status_ != nullptr) status_->SetText(text);
+  }
+
+ private:
+  COptionUI* options_[3];
+  CLabelUI* status_;
+};
+
+void StartPageJob(DataJobKind kind, HWND window, CButtonUI* button, std::unique_ptr<DataPageControls> page) {
+  auto params = std::make_unique<DataJobParams>();
+  params->page = std::move(page);
+  params->mainWindow = window;
+  if (button != nullptr) button->SetEnabled(false);
+  // Without a thread no completion message will come: the button comes back at once.
+  if (!StartDataJob(kind, std::move(params)) && button != nullptr) button->SetEnabled(true);
+}
+
+}  // namespace
+
+void CFrameWindowWnd::OnBackupData(TNotifyUI&) {
+  StartPageJob(DataJobBackup, m_hWnd, btnbackupdata,
+               std::make_unique<DataPageControls>(optbackupdocument, optbackupfavorite, optbackupdesktop,
+                                                  labbackdatamsg));
+}
+
+void CFrameWindowWnd::OnRestoreData(TNotifyUI&) {
+  StartPageJob(DataJobRestore, m_hWnd, btnrecoverydata,
+               std::make_unique<DataPageControls>(optrecoverydocument, optrecoveryfavorite, optrecoverydesktop,
+                                                  labrecodatamsg));
+}
