@@ -321,3 +321,63 @@ TEST_F(FrameWindowTest, CaptionAreaDragsExceptOverButtons) {
   EXPECT_EQ(hitTest(650, 60), HTCAPTION);  // the header's background
   EXPECT_EQ(hitTest(400, 300), HTCLIENT);  // below the caption area
 }
+
+namespace {
+struct LabelWorker {
+  CLabelUI* label;
+  volatile LONG stop;
+};
+DWORD WINAPI KeepSettingTexts(LPVOID p) {
+  auto* w = static_cast<LabelWorker*>(p);
+  for (int i = 0; !w->stop; ++i) {
+    w->label->SetText(L"step " + std::to_wstring(i));
+    w->label->ApplyAttributeList(L"bkimage=\"file='res\\Img_16.png' dest='2,2,23,20' source='0,0,21,18'\"");
+  }
+  w->label->SetText(L"last");
+  return 0;
+}
+}  // namespace
+
+// Workers are never joined: one still setting the status label while the window goes away must find its
+// control alive.
+TEST_F(FrameWindowTest, ControlsOutliveTheWindowForWorkersStillRunning) {
+  LabelWorker work{ConnectLabel, 0};
+  ASSERT_NE(work.label, nullptr);
+  HANDLE worker = CreateThread(nullptr, 0, KeepSettingTexts, &work, 0, nullptr);
+  Sleep(50);
+  DestroyWindow(hwnd);
+  EXPECT_FALSE(IsWindow(hwnd));
+  Sleep(50);
+  InterlockedExchange(&work.stop, 1);
+  WaitForSingleObject(worker, INFINITE);
+  CloseHandle(worker);
+  EXPECT_EQ(work.label->GetText(), L"last");
+  EXPECT_EQ(MainWindowHandle(), nullptr);
+  InstallButton->SetEnabled(true);
+  EXPECT_TRUE(InstallButton->IsEnabled());
+}
+
+// While a data job runs, neither showing its page again nor ticking a box re-enables its start button;
+// the job's end does.
+TEST_F(FrameWindowTest, ARunningDataJobKeepsItsStartButtonDisabled) {
+  Click(window->optbackdata);
+  Click(window->optbackupdocument);
+  ASSERT_TRUE(window->btnbackupdata->IsEnabled());
+  window->DataBackupRunning = true;  // what starting the worker does
+  window->btnbackupdata->SetEnabled(false);
+  Click(window->optmain);
+  Click(window->optbackdata);
+  EXPECT_FALSE(window->btnbackupdata->IsEnabled());
+  Click(window->optbackupdesktop);
+  EXPECT_FALSE(window->btnbackupdata->IsEnabled());
+  SendMessageW(hwnd, WM_DATA_JOB_DONE, kDataBackupJob, 0);
+  EXPECT_TRUE(window->btnbackupdata->IsEnabled());
+  EXPECT_FALSE(window->DataBackupRunning);
+
+  window->DataRestoreRunning = true;
+  Click(window->optrecodata);
+  Click(window->optrecoveryfavorite);
+  EXPECT_FALSE(window->btnrecoverydata->IsEnabled());
+  SendMessageW(hwnd, WM_DATA_JOB_DONE, kDataRestoreJob, 0);
+  EXPECT_TRUE(window->btnrecoverydata->IsEnabled());
+}
