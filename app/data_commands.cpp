@@ -26,25 +26,30 @@ class DataPageControls : public DataJobPage {
   CLabelUI* status_;
 };
 
-void StartPageJob(DataJobKind kind, HWND window, CButtonUI* button, std::unique_ptr<DataPageControls> page) {
+// running stays true until the job's WM_DATA_JOB_DONE, so that the page cannot start the same job twice.
+void StartPageJob(DataJobKind kind, HWND window, CButtonUI* button, bool& running,
+                  std::unique_ptr<DataPageControls> page) {
   auto params = std::make_unique<DataJobParams>();
   params->page = std::move(page);
   params->mainWindow = window;
   if (button != nullptr) button->SetEnabled(false);
+  running = true;
+  if (StartDataJob(kind, std::move(params))) return;
   // Without a thread no completion message will come: the button comes back at once.
-  if (!StartDataJob(kind, std::move(params)) && button != nullptr) button->SetEnabled(true);
+  running = false;
+  if (button != nullptr) button->SetEnabled(true);
 }
 
 }  // namespace
 
 void CFrameWindowWnd::OnBackupData(TNotifyUI&) {
-  StartPageJob(DataJobBackup, m_hWnd, btnbackupdata,
+  StartPageJob(DataJobBackup, m_hWnd, btnbackupdata, DataBackupRunning,
                std::make_unique<DataPageControls>(optbackupdocument, optbackupfavorite, optbackupdesktop,
                                                   labbackdatamsg));
 }
 
 void CFrameWindowWnd::OnRestoreData(TNotifyUI&) {
-  StartPageJob(DataJobRestore, m_hWnd, btnrecoverydata,
+  StartPageJob(DataJobRestore, m_hWnd, btnrecoverydata, DataRestoreRunning,
                std::make_unique<DataPageControls>(optrecoverydocument, optrecoveryfavorite, optrecoverydesktop,
                                                   labrecodatamsg));
 }
