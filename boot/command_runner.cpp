@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "app/text_format.h"
 #include "app/unique_handle.h"
 #include "boot/boot_config.h"
@@ -12,9 +14,14 @@ namespace {
 // many units; longer lines get room for their whole length.
 constexpr size_t kCommandLineCapacity = 520;
 
+std::atomic<CommandObserver> g_observer{nullptr};
+
 }  // namespace
 
+void SetCommandObserver(CommandObserver observer) { g_observer = observer; }
+
 bool RunHidden(const std::wstring& commandLine) {
+  if (CommandObserver observer = g_observer.load()) observer(commandLine);
   std::vector<wchar_t> line(commandLine.size() + 1 > kCommandLineCapacity ? commandLine.size() + 1
                                                                           : kCommandLineCapacity,
                             L'\0');
