@@ -11,6 +11,8 @@
 #include "app/sandbox_script.h"
 #include "app/sandbox_transcript.h"
 #include "app/text_format.h"
+#include "boot/command_runner.h"
+#include "cloud/server_address.h"
 #include "sysinfo/simulated_machine.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -27,7 +29,8 @@ constexpr UINT WM_SANDBOX_CALL = WM_APP + 0x3B0;
 std::wstring g_dir;
 Transcript g_transcript;
 ScriptedDialogs g_dialogs(g_transcript);
-std::unique_ptr<SimulatedMachine> g_machine;
+// Every machine described so far; a replaced one stays alive, as a worker may still be asking it.
+std::vector<std::unique_ptr<SimulatedMachine>> g_machines;
 CFrameWindowWnd* g_window = nullptr;
 HWND g_hwnd = nullptr;
 
@@ -56,6 +59,32 @@ std::wstring InSandbox(const std::wstring& path) {
 // One disk with one NTFS partition lettered C, when no machine.ini is given.
 const wchar_t kDefaultMachine[] =
     L"[disk0]\nentry = 1M, 60G, 1, 07, active\n[volume C]\ndisk = 0\noffset = 1M\ndevice = \\Device\\HarddiskVolume1\n";
+
+// Describes the machine from a file (kDefaultMachine when the file is absent and mayBeAbsent) and installs
+// it as the device access; answers an error text, empty on success.
+std::wstring LoadMachine(const std::wstring& path, bool mayBeAbsent = false) {
+  std::string bytes;
+  std::wstring text;
+  if (ReadFileBytes(path, bytes)) {
+    text = Utf8ToWide(bytes);
+  } else if (mayBeAbsent) {
+    text = kDefaultMachine;
+  } else {
+    return L"cannot read the file";
+  }
+  MachineDescription machine;
+  std::wstring error;
+  if (!ParseMachineDescription(text, machine, error)) return error;
+  g_machines.push_back(std::make_unique<SimulatedMachine>(machine));
+  SetDeviceIo(g_machines.back().get());
+  return std::wstring();
+}
+
+// External commands are recorded, never run: the boot tools would act on the real disks.
+bool RecordCommand(const std::wstring& commandLine) {
+  g_dialogs.NoteCommand(commandLine);
+  return true;
+}
 
 class SandboxFilter : public IMessageFilterUI {
  public:
@@ -182,6 +211,20 @@ std::wstring Run(const ScriptCommand& cmd, int& msgboxesSeen) {
     g_dialogs.QueueAnswer(AnswerFromName(a[0]));
     return std::wstring();
   }
+  if (v == L"answer-after") {
+    g_dialogs.QueueAnswer(AnswerFromName(a[1]), static_cast<DWORD>(_wtoi(a[0].c_str())));
+    return std::wstring();
+  }
+  if (v == L"note") {
+    g_transcript.Line(L"note " + a[0]);
+    return std::wstring();
+  }
+  if (v == L"attach-machine") {
+    std::wstring error = LoadMachine(InSandbox(a[0]));
+    if (!error.empty()) return L"attach-machine " + a[0] + L": " + error;
+    g_transcript.Line(L"machine " + Quoted(a[0]));
+    return std::wstring();
+  }
   if (v == L"choose-folder" || v == L"choose-file") {
     std::wstring path = a[0] == L"cancel" ? std::wstring() : a[0];
     if (v == L"choose-folder") g_dialogs.QueueFolder(path);
@@ -292,16 +335,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   if (!g_transcript.Open(g_dir + L"\\transcript.txt")) return 2;
   g_transcript.Line(L"start vorlane-sandbox");
 
-  std::string machineBytes;
-  std::wstring machineText = ReadFileBytes(g_dir + L"\\machine.ini", machineBytes) ? Utf8ToWide(machineBytes) : kDefaultMachine;
-  MachineDescription machine;
-  std::wstring error;
-  if (!ParseMachineDescription(machineText, machine, error)) {
+  std::wstring error = LoadMachine(g_dir + L"\\machine.ini", true);
+  if (!error.empty()) {
     g_transcript.Line(L"error " + error);
     return 2;
   }
-  g_machine = std::make_unique<SimulatedMachine>(machine);
-  SetDeviceIo(g_machine.get());
+  // The maker's server: the built-in address unless VORLANE_SANDBOX_SERVER names another.
+  wchar_t server[kPathCapacity] = {};
+  DWORD serverLength = GetEnvironmentVariableW(L"VORLANE_SANDBOX_SERVER", server, kPathCapacity);
+  if (serverLength > 0 && serverLength < kPathCapacity) SetServerBaseUrl(server);
+  SetCommandRunnerHook(RecordCommand);
 
   SetDialogs(&g_dialogs);
   SetToolkitMessageBox(ToolkitMessageBox);

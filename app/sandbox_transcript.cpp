@@ -40,9 +40,9 @@ std::wstring Quoted(const std::wstring& text) {
   return out + L"\"";
 }
 
-void ScriptedDialogs::QueueAnswer(int answer) {
+void ScriptedDialogs::QueueAnswer(int answer, DWORD delayMs) {
   LockHolder hold(lock_);
-  answers_.push_back(answer);
+  answers_.push_back(QueuedAnswer{answer, delayMs});
 }
 
 void ScriptedDialogs::QueueFolder(const std::wstring& path) {
@@ -63,20 +63,46 @@ bool ScriptedDialogs::Pop(std::deque<std::wstring>& queue, std::wstring& out) {
   return true;
 }
 
+namespace {
+
+// Waits while the calling thread's windows go on receiving their messages, as under a modal box.
+void PumpFor(DWORD ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+}  // namespace
+
 int ScriptedDialogs::ShowMessage(HWND, const std::wstring& text, const std::wstring& caption, UINT flags) {
-  int answer = 0;
-  bool queued = false;
+  QueuedAnswer queued{0, 0};
+  bool fromScript = false;
   {
     LockHolder hold(lock_);
     if (!answers_.empty()) {
-      answer = answers_.front();
+      queued = answers_.front();
       answers_.pop_front();
-      queued = true;
+      fromScript = true;
     }
   }
-  if (!queued) answer = DefaultAnswer(flags);
-  transcript_.Line(L"msgbox caption=" + Quoted(caption) + Format(L" flags=0x%08X", flags) + L" text=" + Quoted(text) +
-                   L" answer=" + AnswerName(answer) + (queued ? L"" : L" (default)"));
+  int answer = fromScript ? queued.answer : DefaultAnswer(flags);
+  std::wstring box = L"caption=" + Quoted(caption) + Format(L" flags=0x%08X", flags) + L" text=" + Quoted(text);
+  if (queued.delayMs > 0) {
+    transcript_.Line(L"msgbox-open " + box);
+    ++shown_;
+    PumpFor(queued.delayMs);
+    transcript_.Line(L"msgbox " + box + L" answer=" + AnswerName(answer) + Format(L" (after %lu ms)", queued.delayMs));
+    return answer;
+  }
+  transcript_.Line(L"msgbox " + box + L" answer=" + AnswerName(answer) + (fromScript ? L"" : L" (default)"));
   ++shown_;
   return answer;
 }

@@ -12,9 +12,14 @@ namespace {
 // many units; longer lines get room for their whole length.
 constexpr size_t kCommandLineCapacity = 520;
 
+CommandRunnerHook g_hook = nullptr;
+
 }  // namespace
 
+void SetCommandRunnerHook(CommandRunnerHook hook) { g_hook = hook; }
+
 bool RunHidden(const std::wstring& commandLine) {
+  if (g_hook != nullptr) return g_hook(commandLine);
   std::vector<wchar_t> line(commandLine.size() + 1 > kCommandLineCapacity ? commandLine.size() + 1
                                                                           : kCommandLineCapacity,
                             L'\0');
