@@ -121,13 +121,22 @@ std::wstring Describe(CControlUI* c) {
          L" visible=" + (c->IsVisibleInTree() ? L"1" : L"0") + L" selected=" + selected + L" text=" + Quoted(c->GetText());
 }
 
+// The image state of the download page's animation and pause button.
+std::wstring DescribeImage(CControlUI* c) {
+  std::wstring line = L"image " + c->GetName() + L" bkimage=" + Quoted(c->GetBkImage());
+  if (auto* gif = dynamic_cast<CGifAnimUI*>(c)) line += Format(L" playing=%d", gif->IsPlaying() ? 1 : 0);
+  return line;
+}
+
 void Dump() {
   OnUi([] {
     g_transcript.Line(L"dump begin");
     CControlUI* root = g_window->PaintManager().GetRoot();
     if (root != nullptr) {
       root->ForEach([](CControlUI* c) {
-        if (!c->GetName().empty()) g_transcript.Line(Describe(c));
+        if (c->GetName().empty()) return;
+        g_transcript.Line(Describe(c));
+        if (c->GetName() == L"gifprocess" || c->GetName() == L"btnpause") g_transcript.Line(DescribeImage(c));
       });
     }
     int page = g_window->tabswitch ? g_window->tabswitch->GetCurSel() : -1;
@@ -147,7 +156,72 @@ bool WritePng(const std::wstring& path, int w, int h, const std::vector<unsigned
   return static_cast<bool>(out);
 }
 
-// Paints the window's tree exactly as the window does, into a bitmap, and saves it as PNG.
+// The button texts of a message box's button set.
+std::vector<std::wstring> ButtonTexts(UINT flags) {
+  switch (flags & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {L"确定", L"取消"};
+    case MB_YESNO: return {L"是(Y)", L"否(N)"};
+    case MB_YESNOCANCEL: return {L"是(Y)", L"否(N)", L"取消"};
+    default: return {L"确定"};
+  }
+}
+
+// Draws a message box held open by the script over the window's picture, centred, as the system's box
+// would stand over the window (caption bar, text, buttons).
+void PaintOpenBox(HDC dc, int w, int h) {
+  std::wstring caption, text;
+  UINT flags = 0;
+  if (!g_dialogs.OpenBox(caption, text, flags)) return;
+  HFONT font = CreateFontW(-14, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0, L"微软雅黑");
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  const int boxW = 520, pad = 20, captionH = 32, buttonH = 30, buttonW = 88;
+  RECT measure = {0, 0, boxW - 2 * pad, 0};
+  DrawTextW(dc, text.c_str(), -1, &measure, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  int boxH = captionH + pad + (measure.bottom - measure.top) + pad + buttonH + 16 + 16;
+  RECT box = {(w - boxW) / 2, (h - boxH) / 2, (w + boxW) / 2, (h + boxH) / 2};
+  HBRUSH shadow = CreateSolidBrush(RGB(150, 150, 150));
+  RECT shade = {box.left + 4, box.top + 4, box.right + 4, box.bottom + 4};
+  FillRect(dc, &shade, shadow);
+  DeleteObject(shadow);
+  HBRUSH body = CreateSolidBrush(RGB(255, 255, 255));
+  FillRect(dc, &box, body);
+  DeleteObject(body);
+  RECT bar = {box.left, box.top, box.right, box.top + captionH};
+  HBRUSH barBrush = CreateSolidBrush(RGB(232, 238, 247));
+  FillRect(dc, &bar, barBrush);
+  DeleteObject(barBrush);
+  HBRUSH frame = CreateSolidBrush(RGB(120, 140, 170));
+  FrameRect(dc, &box, frame);
+  DeleteObject(frame);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(20, 20, 20));
+  RECT captionText = {bar.left + 12, bar.top, bar.right, bar.bottom};
+  DrawTextW(dc, caption.c_str(), -1, &captionText, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  RECT textRect = {box.left + pad, bar.bottom + pad, box.right - pad, bar.bottom + pad + (measure.bottom - measure.top)};
+  DrawTextW(dc, text.c_str(), -1, &textRect, DT_WORDBREAK | DT_NOPREFIX);
+  RECT footer = {box.left, box.bottom - buttonH - 32, box.right, box.bottom};
+  HBRUSH footerBrush = CreateSolidBrush(RGB(240, 240, 240));
+  FillRect(dc, &footer, footerBrush);
+  DeleteObject(footerBrush);
+  std::vector<std::wstring> buttons = ButtonTexts(flags);
+  int x = box.right - pad - static_cast<int>(buttons.size()) * (buttonW + 10) + 10;
+  for (const std::wstring& label : buttons) {
+    RECT b = {x, box.bottom - buttonH - 16, x + buttonW, box.bottom - 16};
+    HBRUSH face = CreateSolidBrush(RGB(225, 225, 225));
+    FillRect(dc, &b, face);
+    DeleteObject(face);
+    HBRUSH edge = CreateSolidBrush(RGB(173, 173, 173));
+    FrameRect(dc, &b, edge);
+    DeleteObject(edge);
+    DrawTextW(dc, label.c_str(), -1, &b, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
+    x += buttonW + 10;
+  }
+  SelectObject(dc, oldFont);
+  DeleteObject(font);
+}
+
+// Paints the window's tree exactly as the window does, into a bitmap, and saves it as PNG (with a message
+// box the script holds open drawn over it).
 bool Screenshot(const std::wstring& path) {
   bool ok = false;
   OnUi([&] {
@@ -170,6 +244,7 @@ bool Screenshot(const std::wstring& path) {
     }
     HGDIOBJ old = SelectObject(dc, bmp);
     g_window->PaintManager().RenderTo(dc, w, h, UiRect(0, 0, w, h));
+    PaintOpenBox(dc, w, h);
     GdiFlush();
     std::vector<unsigned char> rgba(static_cast<size_t>(w) * h * 4);
     const auto* px = static_cast<const uint32_t*>(bits);

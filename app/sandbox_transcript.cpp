@@ -97,14 +97,34 @@ int ScriptedDialogs::ShowMessage(HWND, const std::wstring& text, const std::wstr
   std::wstring box = L"caption=" + Quoted(caption) + Format(L" flags=0x%08X", flags) + L" text=" + Quoted(text);
   if (queued.delayMs > 0) {
     transcript_.Line(L"msgbox-open " + box);
+    {
+      LockHolder hold(lock_);
+      open_ = true;
+      openCaption_ = caption;
+      openText_ = text;
+      openFlags_ = flags;
+    }
     ++shown_;
     PumpFor(queued.delayMs);
+    {
+      LockHolder hold(lock_);
+      open_ = false;
+    }
     transcript_.Line(L"msgbox " + box + L" answer=" + AnswerName(answer) + Format(L" (after %lu ms)", queued.delayMs));
     return answer;
   }
   transcript_.Line(L"msgbox " + box + L" answer=" + AnswerName(answer) + (fromScript ? L"" : L" (default)"));
   ++shown_;
   return answer;
+}
+
+bool ScriptedDialogs::OpenBox(std::wstring& caption, std::wstring& text, UINT& flags) {
+  LockHolder hold(lock_);
+  if (!open_) return false;
+  caption = openCaption_;
+  text = openText_;
+  flags = openFlags_;
+  return true;
 }
 
 std::wstring ScriptedDialogs::BrowseForFolder() {

@@ -35,6 +35,8 @@ class ScriptedDialogs : public IDialogs {
   void QueueAnswer(int answer, DWORD delayMs = 0);
   void QueueFolder(const std::wstring& path);
   void QueueFile(const std::wstring& path);
+  // The box held open by an answer-after, if one is: its caption, text and flags.
+  bool OpenBox(std::wstring& caption, std::wstring& text, UINT& flags);
   // Message boxes shown so far (counted when they appear).
   int MessageBoxCount() const { return shown_; }
 
@@ -58,4 +60,7 @@ class ScriptedDialogs : public IDialogs {
   std::deque<QueuedAnswer> answers_;
   std::deque<std::wstring> folders_, files_;
   std::atomic<int> shown_{0};
+  bool open_ = false;
+  std::wstring openCaption_, openText_;
+  UINT openFlags_ = 0;
 };
