@@ -321,3 +321,110 @@ TEST_F(FrameWindowTest, CaptionAreaDragsExceptOverButtons) {
   EXPECT_EQ(hitTest(650, 60), HTCAPTION);  // the header's background
   EXPECT_EQ(hitTest(400, 300), HTCLIENT);  // below the caption area
 }
+
+namespace {
+struct LabelWorker {
+  CLabelUI* label;
+  volatile LONG stop;
+};
+DWORD WINAPI KeepSettingTexts(LPVOID p) {
+  auto* w = static_cast<LabelWorker*>(p);
+  for (int i = 0; !w->stop; ++i) {
+    w->label->SetText(L"step " + std::to_wstring(i));
+    w->label->ApplyAttributeList(L"bkimage=\"file='res\\Img_16.png' dest='2,2,23,20' source='0,0,21,18'\"");
+  }
+  w->label->SetText(L"last");
+  return 0;
+}
+}  // namespace
+
+// Workers are never joined: one still setting the status label while the window goes away must find its
+// control alive.
+TEST_F(FrameWindowTest, ControlsOutliveTheWindowForWorkersStillRunning) {
+  LabelWorker work{ConnectLabel, 0};
+  ASSERT_NE(work.label, nullptr);
+  HANDLE worker = CreateThread(nullptr, 0, KeepSettingTexts, &work, 0, nullptr);
+  Sleep(50);
+  DestroyWindow(hwnd);
+  EXPECT_FALSE(IsWindow(hwnd));
+  Sleep(50);
+  InterlockedExchange(&work.stop, 1);
+  WaitForSingleObject(worker, INFINITE);
+  CloseHandle(worker);
+  EXPECT_EQ(work.label->GetText(), L"last");
+  EXPECT_EQ(MainWindowHandle(), nullptr);
+  InstallButton->SetEnabled(true);
+  EXPECT_TRUE(InstallButton->IsEnabled());
+}
+
+// While a data job runs, neither showing its page again nor ticking a box re-enables its start button;
+// the job's end does.
+TEST_F(FrameWindowTest, ARunningDataJobKeepsItsStartButtonDisabled) {
+  Click(window->optbackdata);
+  Click(window->optbackupdocument);
+  ASSERT_TRUE(window->btnbackupdata->IsEnabled());
+  window->DataBackupRunning = true;  // what starting the worker does
+  window->btnbackupdata->SetEnabled(false);
+  Click(window->optmain);
+  Click(window->optbackdata);
+  EXPECT_FALSE(window->btnbackupdata->IsEnabled());
+  Click(window->optbackupdesktop);
+  EXPECT_FALSE(window->btnbackupdata->IsEnabled());
+  SendMessageW(hwnd, WM_DATA_JOB_DONE, kDataBackupJob, 0);
+  EXPECT_TRUE(window->btnbackupdata->IsEnabled());
+  EXPECT_FALSE(window->DataBackupRunning);
+
+  window->DataRestoreRunning = true;
+  Click(window->optrecodata);
+  Click(window->optrecoveryfavorite);
+  EXPECT_FALSE(window->btnrecoverydata->IsEnabled());
+  SendMessageW(hwnd, WM_DATA_JOB_DONE, kDataRestoreJob, 0);
+  EXPECT_TRUE(window->btnrecoverydata->IsEnabled());
+}
+
+// Catalogue rows built from "item1.xml" stack at 95 pixels in the list page and scroll with the wheel.
+TEST_F(FrameWindowTest, CatalogueRowsStackAndScroll) {
+  ASSERT_NE(window->listsystem, nullptr);
+  for (int i = 0; i < 7; ++i) {
+    CDialogBuilder builder;
+    CControlUI* row = builder.Create(L"item1.xml", nullptr, &window->PaintManager());
+    ASSERT_NE(row, nullptr);
+    row->SetFixedHeight(95);
+    ASSERT_TRUE(window->listsystem->AddAt(row, i));
+    row->FindSubControl(L"labsystemname")->SetText(L"Windows 7 旗舰版 " + std::to_wstring(i));
+  }
+  window->tabswitch->SelectItem(5);
+  UpdateWindow(hwnd);
+  UiRect list = window->listsystem->GetPos();
+  UiRect inset = window->listsystem->GetInset();
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(window->listsystem->GetItemAt(i)->GetPos().top, list.top + inset.top + 95 * i) << i;
+  }
+  ASSERT_GT(window->listsystem->GetScrollRange(), 0);
+  CControlUI* second = window->listsystem->GetItemAt(1)->FindSubControl(L"btnselectthis");
+  UiRect b = second->GetPos();
+  POINT screen = {(b.left + b.right) / 2, (b.top + b.bottom) / 2};
+  ClientToScreen(hwnd, &screen);
+  SendMessageW(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)), MAKELPARAM(screen.x, screen.y));
+  UpdateWindow(hwnd);
+  EXPECT_GT(window->listsystem->GetScrollPos(), 0);
+  EXPECT_EQ(window->listsystem->GetItemAt(0)->GetPos().top, list.top + inset.top - window->listsystem->GetScrollPos());
+
+  // The scroll bar: a click on the track below the thumb pages down; dragging the thumb scrolls.
+  window->listsystem->SetScrollPos(0);
+  int barX = list.right - inset.right - 3;
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(barX, list.bottom - inset.bottom - 3));
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(barX, list.bottom - inset.bottom - 3));
+  EXPECT_EQ(window->listsystem->GetScrollPos(),
+            std::min(window->listsystem->GetScrollRange(), list.Height() - inset.top - inset.bottom));
+  window->listsystem->SetScrollPos(0);
+  int thumbY = list.top + inset.top + 5;
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(barX, thumbY));
+  SendMessageW(hwnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(barX, thumbY + 40));
+  int dragged = window->listsystem->GetScrollPos();
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(barX, thumbY + 40));
+  EXPECT_GT(dragged, 0);
+  EXPECT_EQ(window->listsystem->GetScrollPos(), dragged);
+  window->listsystem->RemoveAll();
+  EXPECT_EQ(window->listsystem->GetCount(), 0);
+}

@@ -79,8 +79,10 @@ expect 1 "page 0" \
   'control labinstpan class=Label enabled=1 visible=1 selected=- text="C:"' \
   'control labdownsave class=Label enabled=1 visible=1 selected=- text="C:\VRLN\Download"' \
   'control labconnect class=Label enabled=1 visible=1 selected=- text="正在连接云引擎..."'
-dump 1 | grep -qE 'control labmemory .* text="[0-9]+\.[0-9]{2} GB"' || fail "dump 1: memory text"
-dump 1 | grep -qE 'control labfreespace .* text="[0-9]+\.[0-9]{2}GB"' || fail "dump 1: free space text"
+# (grep reads a saved copy: "grep -q" ending a pipe early would make the writer fail under pipefail)
+first=$(dump 1)
+grep -qE 'control labmemory .* text="[0-9]+\.[0-9]{2} GB"' <<<"$first" || fail "dump 1: memory text"
+grep -qE 'control labfreespace .* text="[0-9]+\.[0-9]{2}GB"' <<<"$first" || fail "dump 1: free space text"
 expect 2 "page 1" \
   'control optbacksystem class=Option enabled=1 visible=1 selected=1 text="系统备份"' \
   'control optmain class=Option enabled=1 visible=1 selected=0 text="一键重装"' \
