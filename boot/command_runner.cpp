@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "app/text_format.h"
 #include "app/unique_handle.h"
 #include "boot/boot_config.h"
@@ -12,14 +14,17 @@ namespace {
 // many units; longer lines get room for their whole length.
 constexpr size_t kCommandLineCapacity = 520;
 
-CommandRunnerHook g_hook = nullptr;
+std::atomic<CommandObserver> g_observer{nullptr};
+std::atomic<CommandRunnerHook> g_hook{nullptr};
 
 }  // namespace
 
+void SetCommandObserver(CommandObserver observer) { g_observer = observer; }
 void SetCommandRunnerHook(CommandRunnerHook hook) { g_hook = hook; }
 
 bool RunHidden(const std::wstring& commandLine) {
-  if (g_hook != nullptr) return g_hook(commandLine);
+  if (CommandObserver observer = g_observer.load()) observer(commandLine);
+  if (CommandRunnerHook hook = g_hook.load()) return hook(commandLine);
   std::vector<wchar_t> line(commandLine.size() + 1 > kCommandLineCapacity ? commandLine.size() + 1
                                                                           : kCommandLineCapacity,
                             L'\0');

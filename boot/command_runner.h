@@ -14,6 +14,10 @@ using CommandRunnerHook = bool (*)(const std::wstring& commandLine);
 void SetCommandRunnerHook(CommandRunnerHook hook);
 // Runs the tool with its path, one blank and the arguments.
 bool RunTool(const std::wstring& toolPath, const std::wstring& arguments);
+// Told about every command line RunHidden is about to start (the sandbox writes them to its transcript);
+// null for none.
+using CommandObserver = void (*)(const std::wstring& commandLine);
+void SetCommandObserver(CommandObserver observer);
 
 // The seven attrib command lines for a drive, in order: job files, boot.ini and its copy, boot images,
 // then the loaders and loader boot sectors of both sets. hide selects "+h +s +r", else "-h -s -r".

@@ -122,3 +122,20 @@ TEST_F(AttributeTest, ASecondPreparationRewritesEveryFileOfTheSet) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::wstring> g_noted;
+
+TEST_F(RunnerTest, TheObserverHearsEveryCommandLineBeforeItRuns) {
+  RecordingTools tools;
+  g_noted.clear();
+  SetCommandObserver([](const std::wstring& line) { g_noted.push_back(line); });
+  RunTool(tools.PartToolPath(), L"0 /act:1");
+  RunHidden(OnTestDrive(L"nosuch.exe"));
+  SetCommandObserver(nullptr);
+  RunHidden(OnTestDrive(L"nosuch.exe") + L" again");
+  EXPECT_EQ(g_noted, (std::vector<std::wstring>{tools.PartToolPath() + L" 0 /act:1", OnTestDrive(L"nosuch.exe")}));
+}
+
+}  // namespace
