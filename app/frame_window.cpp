@@ -148,6 +148,8 @@ void CFrameWindowWnd::StartCatalogueThread() {
   param->ask = [window](const std::wstring& text, const std::wstring& caption) {
     return Dialogs().ShowMessage(window, text, caption, MB_YESNO) == IDYES;
   };
+  // The end of the process after an update goes through the dialogs seam (the sandbox records it).
+  param->endProcess = [](UINT exitCode) { Dialogs().EndProcess(exitCode); };
   HANDLE thread = CreateThread(nullptr, 0, CatalogueThread, param, 0, nullptr);
   if (thread == nullptr) {
     delete param;
