@@ -505,15 +505,15 @@ click-row 0 btnselectthis
 wait-msgbox 30
 wait-msgbox 60
 note question shown
-sleep 8500
-note eight and a half seconds later
-sleep 5500
+sleep 7500
+note seven and a half seconds later
+sleep 6500
 """, before=keep)
     shown = t.index(r"^note question shown")
-    later = t.index(r"^note eight and a half seconds later")
+    later = t.index(r"^note seven and a half seconds later")
     restart = t.index(r"^" + re.escape(RESTART))
     answered = t.index(r"^msgbox caption=\"提示\" flags=0x00000004 text=\"一键重装")
-    F.check(0 <= shown < later < restart < answered, "restart between 8.5 s and 13 s after the question "
+    F.check(0 <= shown < later < restart < answered, "restart between 7.5 s and 13 s after the question "
             "(lines %d %d %d %d)" % (shown, later, restart, answered))
     F.check(t.count(r"^restart ") == 1, "one restart")
 
