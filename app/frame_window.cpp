@@ -49,7 +49,8 @@ struct FrameClickTable {
         {L"btninstall", false, &CFrameWindowWnd::OnInstall},
         {L"btnlookrecodata", false, &CFrameWindowWnd::OnLookRestoreDataFolder},
         {L"btnlookbackdata", false, &CFrameWindowWnd::OnLookBackupDataFolder},
-        // btnbackupdata, btnrecoverydata: the data workers (with user data backup).
+        {L"btnbackupdata", false, &CFrameWindowWnd::OnBackupData},
+        {L"btnrecoverydata", false, &CFrameWindowWnd::OnRestoreData},
         {L"btnselectthis", true, &CFrameWindowWnd::OnSelectImage},
         {L"btnlookbacksys", false, &CFrameWindowWnd::OnLookBackupSystemFolder},
         {L"btnlookrecosys", false, &CFrameWindowWnd::OnLookRestoreSystemFile},
