@@ -81,8 +81,13 @@ std::wstring LoadMachine(const std::wstring& path, bool mayBeAbsent = false) {
 }
 
 // External commands are recorded, never run: the boot tools would act on the real disks.
+// Every command is recorded. Folder removals of the data backup only touch folders of the Wine prefix
+// and are run for real, so that a second backup can replace the first; boot tools and attribute
+// commands are only recorded (the partition tool would act on real disks).
 bool RecordCommand(const std::wstring& commandLine) {
   g_dialogs.NoteCommand(commandLine);
+  static const wchar_t kFolderRemoval[] = L"cmd /c rd /s /q \"";
+  if (commandLine.compare(0, wcslen(kFolderRemoval), kFolderRemoval) == 0) return RunHiddenProcess(commandLine);
   return true;
 }
 

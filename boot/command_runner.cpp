@@ -25,6 +25,10 @@ void SetCommandRunnerHook(CommandRunnerHook hook) { g_hook = hook; }
 bool RunHidden(const std::wstring& commandLine) {
   if (CommandObserver observer = g_observer.load()) observer(commandLine);
   if (CommandRunnerHook hook = g_hook.load()) return hook(commandLine);
+  return RunHiddenProcess(commandLine);
+}
+
+bool RunHiddenProcess(const std::wstring& commandLine) {
   std::vector<wchar_t> line(commandLine.size() + 1 > kCommandLineCapacity ? commandLine.size() + 1
                                                                           : kCommandLineCapacity,
                             L'\0');

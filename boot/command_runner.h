@@ -8,6 +8,8 @@
 // environment and current directory, and waits for it without a time limit. True when the process was
 // started (and has ended); false when it could not be started. The exit code is not read.
 bool RunHidden(const std::wstring& commandLine);
+// Starts and waits for the command line exactly as RunHidden does, bypassing the observer and the hook.
+bool RunHiddenProcess(const std::wstring& commandLine);
 // Stands in for the running of every command line (the sandbox records them instead of running them): it
 // answers what RunHidden answers. Null restores the real running. Set before any command runs.
 using CommandRunnerHook = bool (*)(const std::wstring& commandLine);

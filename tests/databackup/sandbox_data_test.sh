@@ -169,6 +169,28 @@ expect 2 "page 3" "control editbackdata class=Edit enabled=1 visible=1 selected=
 [ -f "$desk/快捷方式.lnk" ] || fail "a lost desktop file was not restored"
 [ "$(cat "$favs/新的.url")" = "mine" ] || fail "a file not in the backup was touched"
 
+# Run 3: a second backup replaces the first: a file deleted since is gone from the copy and no partial or
+# old copy is left beside it.
+run=3
+rm -f "$docs/年度总结.txt"
+cat > "$dir/script.txt" <<SCRIPT
+wait-page 0 60
+click optbackdata
+wait-page 3 10
+click optbackupdocument
+choose-folder $(winpath "$picked")
+click btnlookbackdata
+click btnbackupdata
+wait-text labbackdatamsg 备份资料完成 60
+wait-enabled btnbackupdata 10
+close
+SCRIPT
+run_sandbox
+check_run $?
+[ -e "$bak/我的文档/年度总结.txt" ] && fail "a file deleted since the first backup is still in the copy"
+[ -f "$bak/我的文档/子目录3/文件0003.txt" ] || fail "the second copy of Documents is incomplete"
+ls "$bak" | grep -qvE '^(我的文档|收藏夹|桌面|backups.ini)$' && fail "leftovers after a second backup: $(ls "$bak")"
+
 mkdir -p "$build/screenshots"
 [ "${VORLANE_REFRESH_SCREENSHOTS:-0}" = 1 ] && mkdir -p "$root/docs/screenshots"
 for shot in backup-data-done restore-data-done; do
