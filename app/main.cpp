@@ -1,13 +1,6 @@
 // Process entry of vorlane.exe.
 #include <windows.h>
 
-#include "app/environment.h"
-#include "sysinfo/disk_table.h"
+#include "app/frame_window.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
-  if (FAILED(CoInitialize(nullptr))) return 0;
-  BuildDiskTable();
-  InitWorkPaths();
-  CoUninitialize();
-  return 0;
-}
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) { return RunVorlane(instance); }

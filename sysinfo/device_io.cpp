@@ -63,6 +63,17 @@ class RealDeviceIo : public IDeviceIo {
     multiSz.assign(length, L'\0');
     return fn(volumeGuidPath.c_str(), multiSz.data(), length, &length) != FALSE;
   }
+
+  bool FirmwareIsUefi() override {
+    // Windows XP and later only; looked up at run time.
+    using Fn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, PVOID, DWORD);
+    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "GetFirmwareEnvironmentVariableW")));
+    if (fn == nullptr) return false;
+    SetLastError(ERROR_SUCCESS);
+    fn(L"", L"{00000000-0000-0000-0000-000000000000}", nullptr, 0);
+    return GetLastError() != ERROR_INVALID_FUNCTION;
+  }
 };
 
 RealDeviceIo g_realDeviceIo;

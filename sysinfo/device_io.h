@@ -37,6 +37,9 @@ class IDeviceIo {
   // GetVolumePathNamesForVolumeNameW (the list of zero-terminated paths, ended by an empty one), with the
   // retry on ERROR_MORE_DATA; false on any other failure.
   virtual bool VolumePathNames(const std::wstring& volumeGuidPath, std::vector<wchar_t>& multiSz) = 0;
+  // True when the machine was started through UEFI firmware (the firmware-variable call answers
+  // ERROR_INVALID_FUNCTION only on legacy BIOS; a system without the call is legacy).
+  virtual bool FirmwareIsUefi() = 0;
 };
 
 // The device access in force: the real one unless a test or the sandbox installed another.

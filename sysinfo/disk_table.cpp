@@ -205,3 +205,5 @@ std::wstring GetVolumeDeviceName(wchar_t letter) {
     wprintf(L"FindNextVolumeW failed with error code %d\n", static_cast<int>(e.endError));
   return L"";
 }
+
+bool IsUefiFirmware() { return DeviceIo().FirmwareIsUefi(); }

@@ -49,3 +49,6 @@ int32_t GetPartitionBootFlag(wchar_t letter);
 std::wstring GetVolumeDeviceName(wchar_t letter);
 // True when the volume has a mount path beginning with the letter (exact comparison).
 bool VolumeMountedAtLetter(const std::wstring& volumeGuidPath, wchar_t letter);
+
+// True when the machine was started through UEFI firmware, where a boot-sector entry cannot run.
+bool IsUefiFirmware();

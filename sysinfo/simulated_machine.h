@@ -57,6 +57,7 @@ class SimulatedMachine : public IDeviceIo {
   VolumeEnumeration EnumerateVolumes() override;
   bool QueryDosDeviceName(const std::wstring& name, std::wstring& target) override;
   bool VolumePathNames(const std::wstring& volumeGuidPath, std::vector<wchar_t>& multiSz) override;
+  bool FirmwareIsUefi() override { return m_.uefi; }
 
   // Raw output bytes of the requests, as Windows would fill them.
   static std::vector<uint8_t> LayoutBytes(const SimDisk& disk, size_t bufferSize);

@@ -1,0 +1,51 @@
+#include "app/flow_rules.h"
+
+#include "app/text_format.h"
+#include "sysinfo/os_version.h"
+
+const wchar_t kImageExistsQuestion[] = L"当前镜像文件已存在，是否覆盖？";
+const wchar_t kAbandonQuestion[] = L"是否确定返回主界面重新选择操作系统?";
+const wchar_t kDownloadFailedMessage[] = L"下载文件出错,请检查网络链接后重启软件！";
+const wchar_t kImageMissingMessage[] = L"下载文件文件不存在";
+const wchar_t kImageTooSmallMessage[] = L"下载文件小于100MB，可能已下载文件不正确！建议重启软件再试！";
+const wchar_t kPartitionErrorMessage[] = L"读取分区发生错误。";
+const wchar_t kPartitionError1Message[] = L"读取分区发生错误1。";
+const wchar_t kPartitionError2Message[] = L"读取分区发生错误2。";
+const wchar_t kBackupImageMissingMessage[] = L"备份文件不存在,请先使用备份系统功能";
+const wchar_t kImageHashMismatchMessage[] = L"镜像文件校验失败，请重新下载！";
+const wchar_t kVerifyingText[] = L"校验中";
+const char kRestartCommand[] = "cmd /c shutdown -r -t 0";
+
+bool ImageLargeEnough(int64_t sizeInBytes) { return sizeInBytes / 1024 / 1024 >= 100; }
+
+std::wstring ReinstallQuestion(const std::wstring& source, const std::wstring& target) {
+  return Format(L"一键重装已经准备就绪，是否立刻重启安装系统？（无操作10秒后自动重启）【%s-%s】\r\n"
+                L"立刻重启\"是\"，稍后重启\"否\"",
+                source.c_str(), target.c_str());
+}
+
+std::wstring SystemBackupQuestion(const std::wstring& source, const std::wstring& destination) {
+  return Format(L"备份工作已经准备就绪，是否继续？【%s-%s】\r\n"
+                L"立刻重启备份\"是\"，手动重启备份\"否\"，取消本次操作\"取消\"\r\n",
+                source.c_str(), destination.c_str());
+}
+
+std::wstring SystemRestoreQuestion(const std::wstring& source, const std::wstring& destination) {
+  return Format(L"还原工作已经准备就绪，是否继续？【%s-%s】\r\n"
+                L"立刻重启还原\"是\"，手动重启还原\"否\"，取消本次操作\"取消\"\r\n",
+                source.c_str(), destination.c_str());
+}
+
+PreparationBlock CheckPreparation(int32_t osIndex, bool uefiFirmware) {
+  if (osIndex < OsWin2000 || osIndex >= OsWin10x86) return PreparationBlock::UnsupportedRelease;
+  if (uefiFirmware) return PreparationBlock::UefiFirmware;
+  return PreparationBlock::None;
+}
+
+const wchar_t* PreparationBlockMessage(PreparationBlock block) {
+  switch (block) {
+    case PreparationBlock::UnsupportedRelease: return L"当前系统暂不支持该功能。";
+    case PreparationBlock::UefiFirmware: return L"当前电脑为UEFI启动模式，暂不支持该功能。";
+    default: return L"";
+  }
+}

@@ -1,0 +1,38 @@
+// Rules and texts of the reinstall, system backup and system restore flows, as plain functions.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// A downloaded image passes the size check when it holds at least 100 MiB (size divided by 1024 twice,
+// truncating): 104,857,600 bytes pass, one byte less fails.
+bool ImageLargeEnough(int64_t sizeInBytes);
+
+// The ready question of a reinstall, with the image's and the system's Ghost addresses.
+std::wstring ReinstallQuestion(const std::wstring& source, const std::wstring& target);
+// The questions of the system backup and restore commands.
+std::wstring SystemBackupQuestion(const std::wstring& source, const std::wstring& destination);
+std::wstring SystemRestoreQuestion(const std::wstring& source, const std::wstring& destination);
+
+// Why a one-time boot cannot be prepared on this machine, if it cannot.
+enum class PreparationBlock {
+  None,
+  UnsupportedRelease,  // Windows 10 and unrecognised releases: nothing would be prepared
+  UefiFirmware,        // a boot-sector entry cannot start on UEFI firmware
+};
+PreparationBlock CheckPreparation(int32_t osIndex, bool uefiFirmware);
+// The message shown for a block (caption "提示"); empty for None.
+const wchar_t* PreparationBlockMessage(PreparationBlock block);
+
+// Messages of the flows.
+extern const wchar_t kImageExistsQuestion[];       // "当前镜像文件已存在，是否覆盖？"
+extern const wchar_t kAbandonQuestion[];           // "是否确定返回主界面重新选择操作系统?"
+extern const wchar_t kDownloadFailedMessage[];     // "下载文件出错,请检查网络链接后重启软件！"
+extern const wchar_t kImageMissingMessage[];       // "下载文件文件不存在"
+extern const wchar_t kImageTooSmallMessage[];      // "下载文件小于100MB，可能已下载文件不正确！建议重启软件再试！"
+extern const wchar_t kPartitionErrorMessage[];     // "读取分区发生错误。"
+extern const wchar_t kPartitionError1Message[];    // "读取分区发生错误1。"
+extern const wchar_t kPartitionError2Message[];    // "读取分区发生错误2。"
+extern const wchar_t kBackupImageMissingMessage[]; // "备份文件不存在,请先使用备份系统功能"
+extern const wchar_t kImageHashMismatchMessage[];  // "镜像文件校验失败，请重新下载！"
+extern const wchar_t kVerifyingText[];             // "校验中"
+extern const char kRestartCommand[];               // "cmd /c shutdown -r -t 0"

@@ -1,0 +1,316 @@
+// vorlane-sandbox.exe: the program with the simulated machine, scripted dialogs and a transcript. It reads
+// VORLANE_SANDBOX_DIR\machine.ini and script.txt and writes transcript.txt there (docs/sandbox.md).
+#include <windows.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+
+#include "app/frame_window.h"
+#include "app/sandbox_script.h"
+#include "app/sandbox_transcript.h"
+#include "app/text_format.h"
+#include "sysinfo/simulated_machine.h"
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+#include <stb_image_write.h>
+
+using namespace DuiLib;
+
+namespace {
+
+// Runs a function on the window thread (sent, so the script waits for it).
+constexpr UINT WM_SANDBOX_CALL = WM_APP + 0x3B0;
+
+std::wstring g_dir;
+Transcript g_transcript;
+ScriptedDialogs g_dialogs(g_transcript);
+std::unique_ptr<SimulatedMachine> g_machine;
+CFrameWindowWnd* g_window = nullptr;
+HWND g_hwnd = nullptr;
+
+bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+std::wstring Utf8ToWide(const std::string& bytes) {
+  std::string b = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+  if (b.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, b.data(), static_cast<int>(b.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, b.data(), static_cast<int>(b.size()), &out[0], n);
+  return out;
+}
+
+// A relative path names a file in the sandbox folder.
+std::wstring InSandbox(const std::wstring& path) {
+  bool absolute = path.size() > 1 && (path[1] == L':' || path[0] == L'\\' || path[0] == L'/');
+  return absolute ? path : g_dir + L"\\" + path;
+}
+
+// One disk with one NTFS partition lettered C, when no machine.ini is given.
+const wchar_t kDefaultMachine[] =
+    L"[disk0]\nentry = 1M, 60G, 1, 07, active\n[volume C]\ndisk = 0\noffset = 1M\ndevice = \\Device\\HarddiskVolume1\n";
+
+class SandboxFilter : public IMessageFilterUI {
+ public:
+  LRESULT MessageHandler(UINT uMsg, WPARAM, LPARAM lParam, bool& handled) override {
+    if (uMsg != WM_SANDBOX_CALL) return 0;
+    (*reinterpret_cast<std::function<void()>*>(lParam))();
+    handled = true;
+    return 0;
+  }
+};
+SandboxFilter g_filter;
+
+void OnUi(const std::function<void()>& fn) {
+  SendMessageW(g_hwnd, WM_SANDBOX_CALL, 0, reinterpret_cast<LPARAM>(&fn));
+}
+
+// Polls a condition every 50 ms up to the given seconds.
+bool WaitFor(const std::wstring& seconds, const std::function<bool()>& condition) {
+  DWORD limit = static_cast<DWORD>(_wtoi(seconds.c_str())) * 1000;
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount() - start >= limit) return false;
+    Sleep(50);
+  }
+}
+
+CControlUI* FindNamed(const std::wstring& name) { return g_window->PaintManager().FindControl(name); }
+
+std::wstring Describe(CControlUI* c) {
+  std::wstring selected = L"-";
+  if (auto* option = dynamic_cast<COptionUI*>(c)) selected = option->IsSelected() ? L"1" : L"0";
+  return L"control " + c->GetName() + L" class=" + c->GetClass() + L" enabled=" + (c->IsEnabled() ? L"1" : L"0") +
+         L" visible=" + (c->IsVisibleInTree() ? L"1" : L"0") + L" selected=" + selected + L" text=" + Quoted(c->GetText());
+}
+
+void Dump() {
+  OnUi([] {
+    g_transcript.Line(L"dump begin");
+    CControlUI* root = g_window->PaintManager().GetRoot();
+    if (root != nullptr) {
+      root->ForEach([](CControlUI* c) {
+        if (!c->GetName().empty()) g_transcript.Line(Describe(c));
+      });
+    }
+    int page = g_window->tabswitch ? g_window->tabswitch->GetCurSel() : -1;
+    g_transcript.Line(Format(L"page %d", page));
+    g_transcript.Line(L"dump end");
+  });
+}
+
+bool WritePng(const std::wstring& path, int w, int h, const std::vector<unsigned char>& rgba) {
+  std::string png;
+  auto sink = [](void* ctx, void* data, int size) {
+    static_cast<std::string*>(ctx)->append(static_cast<const char*>(data), static_cast<size_t>(size));
+  };
+  if (!stbi_write_png_to_func(sink, &png, w, h, 4, rgba.data(), w * 4)) return false;
+  std::ofstream out(path.c_str(), std::ios::binary);
+  out.write(png.data(), static_cast<std::streamsize>(png.size()));
+  return static_cast<bool>(out);
+}
+
+// Paints the window's tree exactly as the window does, into a bitmap, and saves it as PNG.
+bool Screenshot(const std::wstring& path) {
+  bool ok = false;
+  OnUi([&] {
+    RECT rc;
+    GetClientRect(g_hwnd, &rc);
+    int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0) return;
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = w;
+    bmi.bmiHeader.biHeight = -h;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bmp = CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bmp == nullptr) {
+      DeleteDC(dc);
+      return;
+    }
+    HGDIOBJ old = SelectObject(dc, bmp);
+    g_window->PaintManager().RenderTo(dc, w, h, UiRect(0, 0, w, h));
+    GdiFlush();
+    std::vector<unsigned char> rgba(static_cast<size_t>(w) * h * 4);
+    const auto* px = static_cast<const uint32_t*>(bits);
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
+      rgba[i * 4] = static_cast<unsigned char>(px[i] >> 16);
+      rgba[i * 4 + 1] = static_cast<unsigned char>(px[i] >> 8);
+      rgba[i * 4 + 2] = static_cast<unsigned char>(px[i]);
+      rgba[i * 4 + 3] = 255;
+    }
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+    ok = WritePng(path, w, h, rgba);
+  });
+  return ok;
+}
+
+// Clicks a control as the user would: only an enabled control on the page shown acts.
+std::wstring Click(CControlUI* c, const std::wstring& what) {
+  if (c == nullptr) return what + L": no such control";
+  if (!c->IsVisibleInTree()) return what + L": control is not shown";
+  if (!c->IsEnabled()) return what + L": control is disabled";
+  OnUi([c] { c->Activate(); });
+  return std::wstring();
+}
+
+// Runs one command; answers an error text, empty on success.
+std::wstring Run(const ScriptCommand& cmd, int& msgboxesSeen) {
+  const std::wstring& v = cmd.verb;
+  const auto& a = cmd.args;
+  if (v == L"click") return Click(FindNamed(a[0]), L"click " + a[0]);
+  if (v == L"click-row") {
+    auto* list = dynamic_cast<CContainerUI*>(FindNamed(L"listsystem"));
+    auto* row = list ? dynamic_cast<CContainerUI*>(list->GetItemAt(_wtoi(a[0].c_str()))) : nullptr;
+    if (row == nullptr) return L"click-row " + a[0] + L": no such row";
+    return Click(row->FindSubControl(a[1]), L"click-row " + a[0] + L" " + a[1]);
+  }
+  if (v == L"answer") {
+    g_dialogs.QueueAnswer(AnswerFromName(a[0]));
+    return std::wstring();
+  }
+  if (v == L"choose-folder" || v == L"choose-file") {
+    std::wstring path = a[0] == L"cancel" ? std::wstring() : a[0];
+    if (v == L"choose-folder") g_dialogs.QueueFolder(path);
+    if (v == L"choose-file") g_dialogs.QueueFile(path);
+    return std::wstring();
+  }
+  if (v == L"wait-enabled" || v == L"wait-disabled") {
+    bool want = v == L"wait-enabled";
+    CControlUI* c = FindNamed(a[0]);
+    if (c == nullptr) return v + L" " + a[0] + L": no such control";
+    if (!WaitFor(a[1], [c, want] { return c->IsEnabled() == want; })) return v + L" " + a[0] + L": timed out";
+    return std::wstring();
+  }
+  if (v == L"wait-text") {
+    CControlUI* c = FindNamed(a[0]);
+    if (c == nullptr) return L"wait-text " + a[0] + L": no such control";
+    std::wstring text = a[1];
+    if (!WaitFor(a[2], [c, text] { return c->GetText().find(text) != std::wstring::npos; }))
+      return L"wait-text " + a[0] + L": timed out, text is " + Quoted(c->GetText());
+    return std::wstring();
+  }
+  if (v == L"wait-page") {
+    int page = _wtoi(a[0].c_str());
+    CTabLayoutUI* tab = g_window->tabswitch;
+    if (tab == nullptr) return L"wait-page: no tabswitch";
+    if (!WaitFor(a[1], [tab, page] { return tab->GetCurSel() == page; }))
+      return Format(L"wait-page %d: timed out on page %d", page, tab->GetCurSel());
+    return std::wstring();
+  }
+  if (v == L"wait-msgbox") {
+    if (!WaitFor(a[0], [&] { return g_dialogs.MessageBoxCount() > msgboxesSeen; })) return L"wait-msgbox: timed out";
+    ++msgboxesSeen;
+    return std::wstring();
+  }
+  if (v == L"screenshot") {
+    std::wstring path = InSandbox(a[0]);
+    if (!Screenshot(path)) return L"screenshot " + a[0] + L": cannot write it";
+    g_transcript.Line(L"screenshot " + Quoted(a[0]));
+    return std::wstring();
+  }
+  if (v == L"dump") {
+    Dump();
+    return std::wstring();
+  }
+  if (v == L"sleep") {
+    Sleep(static_cast<DWORD>(_wtoi(a[0].c_str())));
+    return std::wstring();
+  }
+  if (v == L"close") {
+    PostMessageW(g_hwnd, WM_CLOSE, 0, 0);
+    return std::wstring();
+  }
+  return L"verb not handled: " + v;
+}
+
+DWORD WINAPI ScriptThread(LPVOID) {
+  std::string bytes;
+  if (!ReadFileBytes(g_dir + L"\\script.txt", bytes)) {
+    g_transcript.Line(L"script none");
+    return 0;
+  }
+  std::vector<std::wstring> errors;
+  std::vector<ScriptCommand> commands = ParseScript(bytes, errors);
+  for (const std::wstring& e : errors) g_transcript.Line(L"error script " + e);
+  int msgboxesSeen = 0;
+  for (const ScriptCommand& cmd : commands) {
+    std::wstring line = cmd.verb;
+    for (const std::wstring& arg : cmd.args) line += L" " + arg;
+    g_transcript.Line(Format(L"script %d: ", cmd.line) + line);
+    std::wstring error = Run(cmd, msgboxesSeen);
+    if (!error.empty()) g_transcript.Line(Format(L"error line %d: ", cmd.line) + error);
+    if (cmd.verb == L"close") break;
+  }
+  g_transcript.Line(L"script end");
+  return 0;
+}
+
+void OnFrameReady(CFrameWindowWnd* window) {
+  g_window = window;
+  g_hwnd = window->GetHWND();
+  window->PaintManager().AddMessageFilter(&g_filter);
+  g_transcript.Line(L"window ready");
+  HANDLE thread = CreateThread(nullptr, 0, ScriptThread, nullptr, 0, nullptr);
+  if (thread != nullptr) CloseHandle(thread);
+}
+
+int ToolkitMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+  return g_dialogs.ShowMessage(owner, text, caption, flags);
+}
+
+void OnNavigate(const std::wstring& url) { g_transcript.Line(L"navigate " + Quoted(url)); }
+
+// Reports the first paint once it happened (the start-up benchmark reads it).
+DWORD WINAPI FirstPaintWatch(LPVOID) {
+  for (int i = 0; i < 600 && CPaintManagerUI::FirstPaintMs() == 0; ++i) Sleep(50);
+  if (CPaintManagerUI::FirstPaintMs() != 0) g_transcript.Line(Format(L"first-paint %lu ms", CPaintManagerUI::FirstPaintMs()));
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+  wchar_t dir[kPathCapacity] = {};
+  DWORD n = GetEnvironmentVariableW(L"VORLANE_SANDBOX_DIR", dir, kPathCapacity);
+  if (n == 0 || n >= kPathCapacity) GetCurrentDirectoryW(kPathCapacity, dir);
+  g_dir = dir;
+  while (!g_dir.empty() && (g_dir.back() == L'\\' || g_dir.back() == L'/')) g_dir.pop_back();
+  if (!g_transcript.Open(g_dir + L"\\transcript.txt")) return 2;
+  g_transcript.Line(L"start vorlane-sandbox");
+
+  std::string machineBytes;
+  std::wstring machineText = ReadFileBytes(g_dir + L"\\machine.ini", machineBytes) ? Utf8ToWide(machineBytes) : kDefaultMachine;
+  MachineDescription machine;
+  std::wstring error;
+  if (!ParseMachineDescription(machineText, machine, error)) {
+    g_transcript.Line(L"error " + error);
+    return 2;
+  }
+  g_machine = std::make_unique<SimulatedMachine>(machine);
+  SetDeviceIo(g_machine.get());
+
+  SetDialogs(&g_dialogs);
+  SetToolkitMessageBox(ToolkitMessageBox);
+  CWebBrowserUI::SetNavigateObserver(OnNavigate);
+  SetFrameReadyHook(OnFrameReady);
+  HANDLE watch = CreateThread(nullptr, 0, FirstPaintWatch, nullptr, 0, nullptr);
+  if (watch != nullptr) CloseHandle(watch);
+
+  int code = RunVorlane(instance);
+  g_transcript.Line(Format(L"exit %d", code));
+  return code;
+}

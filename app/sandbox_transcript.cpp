@@ -1,0 +1,117 @@
+#include "app/sandbox_transcript.h"
+
+#include "app/text_format.h"
+#include "app/sandbox_script.h"
+
+Transcript::~Transcript() {
+  if (file_ != nullptr) fclose(file_);
+}
+
+bool Transcript::Open(const std::wstring& path) {
+  LockHolder hold(lock_);
+  file_ = _wfopen(path.c_str(), L"wb");
+  return file_ != nullptr;
+}
+
+void Transcript::Line(const std::wstring& text) {
+  LockHolder hold(lock_);
+  if (file_ == nullptr) return;
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(n), '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
+  bytes += '\n';
+  fwrite(bytes.data(), 1, bytes.size(), file_);
+  fflush(file_);
+}
+
+std::wstring Quoted(const std::wstring& text) {
+  std::wstring out = L"\"";
+  for (wchar_t c : text) {
+    if (c == L'"') {
+      out += L"\\\"";
+    } else if (c == L'\n') {
+      out += L"\\n";
+    } else if (c == L'\r') {
+      out += L"\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out + L"\"";
+}
+
+void ScriptedDialogs::QueueAnswer(int answer) {
+  LockHolder hold(lock_);
+  answers_.push_back(answer);
+}
+
+void ScriptedDialogs::QueueFolder(const std::wstring& path) {
+  LockHolder hold(lock_);
+  folders_.push_back(path);
+}
+
+void ScriptedDialogs::QueueFile(const std::wstring& path) {
+  LockHolder hold(lock_);
+  files_.push_back(path);
+}
+
+bool ScriptedDialogs::Pop(std::deque<std::wstring>& queue, std::wstring& out) {
+  LockHolder hold(lock_);
+  if (queue.empty()) return false;
+  out = queue.front();
+  queue.pop_front();
+  return true;
+}
+
+int ScriptedDialogs::ShowMessage(HWND, const std::wstring& text, const std::wstring& caption, UINT flags) {
+  int answer = 0;
+  bool queued = false;
+  {
+    LockHolder hold(lock_);
+    if (!answers_.empty()) {
+      answer = answers_.front();
+      answers_.pop_front();
+      queued = true;
+    }
+  }
+  if (!queued) answer = DefaultAnswer(flags);
+  transcript_.Line(L"msgbox caption=" + Quoted(caption) + Format(L" flags=0x%08X", flags) + L" text=" + Quoted(text) +
+                   L" answer=" + AnswerName(answer) + (queued ? L"" : L" (default)"));
+  ++shown_;
+  return answer;
+}
+
+std::wstring ScriptedDialogs::BrowseForFolder() {
+  std::wstring path;
+  bool queued = Pop(folders_, path);
+  transcript_.Line(L"choose-folder title=\"请选择路径\" answer=" + (path.empty() ? std::wstring(L"cancel") : Quoted(path)) +
+                   (queued ? L"" : L" (nothing queued)"));
+  return path;
+}
+
+bool ScriptedDialogs::BrowseForImageFile(std::wstring& path) {
+  std::wstring chosen;
+  bool queued = Pop(files_, chosen);
+  transcript_.Line(L"choose-file title=\"选择文件\" answer=" + (chosen.empty() ? std::wstring(L"cancel") : Quoted(chosen)) +
+                   (queued ? L"" : L" (nothing queued)"));
+  if (chosen.empty()) return false;
+  path = chosen;
+  return true;
+}
+
+void ScriptedDialogs::ShellOpen(const std::wstring& verb, const std::wstring& file, const std::wstring& parameters,
+                                   int showCommand) {
+  transcript_.Line(L"shell verb=" + Quoted(verb) + L" file=" + Quoted(file) + L" parameters=" + Quoted(parameters) +
+                   Format(L" show=%d", showCommand));
+}
+
+void ScriptedDialogs::RunRestart(const std::string& commandLine) {
+  transcript_.Line(L"restart " + Quoted(std::wstring(commandLine.begin(), commandLine.end())));
+}
+
+void ScriptedDialogs::NoteCommand(const std::wstring& commandLine) { transcript_.Line(L"command " + Quoted(commandLine)); }
+
+void ScriptedDialogs::EndProcess(UINT exitCode) {
+  transcript_.Line(Format(L"exit %u", exitCode));
+  ExitProcess(exitCode);
+}

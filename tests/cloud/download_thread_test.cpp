@@ -1,0 +1,224 @@
+// The download monitor thread with our engine (xldl.dll beside this executable) against the reference
+// server: the outcome message, the page's live figures, pause, resume, both stops and a failed download.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/environment.h"
+#include "app/program_state.h"
+#include "cloud/down_wrapper.h"
+#include "cloud/download_monitor.h"
+#include "cloud/download_thread.h"
+#include "test_server.h"
+#include "ui/controls.h"
+
+namespace {
+
+// A hidden window of the test thread that records WM_DOWNLOAD_EVENT.
+class EventWindow {
+ public:
+  EventWindow() {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"VorlaneDownloadEventTest";
+    RegisterClassW(&wc);
+    hwnd = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    events().clear();
+  }
+  ~EventWindow() { DestroyWindow(hwnd); }
+  // Pumps messages until an event arrived or ms passed; answers its lParam, or -1.
+  int WaitForEvent(DWORD ms) {
+    DWORD start = GetTickCount();
+    while (events().empty() && GetTickCount() - start < ms) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    return events().empty() ? -1 : static_cast<int>(events().front());
+  }
+  // Pumps messages for ms (so that the monitor's sends never wait on us).
+  void Pump(DWORD ms) { WaitForEventOrTime(ms); }
+  static std::vector<LPARAM>& events() {
+    static std::vector<LPARAM> e;
+    return e;
+  }
+  HWND hwnd = nullptr;
+
+ private:
+  void WaitForEventOrTime(DWORD ms) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+  }
+  static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m == kDownloadEventMessage && w == kDownloadEventWParam) {
+      events().push_back(l);
+      return 0;
+    }
+    return DefWindowProcW(h, m, w, l);
+  }
+};
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class DownloadThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = test_server::BaseUrl();
+    if (base_.empty()) GTEST_SKIP() << "VORLANE_TEST_SERVER is not set";
+    ASSERT_TRUE(test_server::Reset());
+    folder_ = test_server::MakeTempFolder(L"vl-download-");
+    ASSERT_FALSE(folder_.empty());
+    DownloadPaused = 0;
+    DownloadStopRequested = 0;
+    for (DuiLib::CControlUI* c : {static_cast<DuiLib::CControlUI*>(&progress_), static_cast<DuiLib::CControlUI*>(&size_),
+                                  static_cast<DuiLib::CControlUI*>(&speed_), static_cast<DuiLib::CControlUI*>(&amount_),
+                                  static_cast<DuiLib::CControlUI*>(&fileName_)}) {
+      c->SetText(L"-");
+    }
+  }
+  void TearDown() override {
+    DownloadPaused = 0;
+    DownloadStopRequested = 0;
+  }
+  // Serves a virtual image of size bytes and makes it catalogue entry 0.
+  void OfferImage(long long size) {
+    ASSERT_NE(test_server::Get("/_control/virtual?path=/images/a.gho&size=" + std::to_string(size)), "\x01");
+    CatalogueEntry entry;
+    entry.name = L"A";
+    entry.imageUrl = base_ + L"/images/a.gho";
+    entry.fileName = L"a.gho";
+    TheEnvironment.Catalogue.assign(1, entry);
+  }
+  DownloadThreadParam* NewParam(int index = 0) {
+    auto* p = new DownloadThreadParam;
+    p->progressLabel = &progress_;
+    p->sizeLabel = &size_;
+    p->speedLabel = &speed_;
+    p->downloadedLabel = &amount_;
+    p->fileNameButton = &fileName_;
+    p->downloadFolder = folder_;
+    p->window = events_.hwnd;
+    p->entryIndex = index;
+    return p;
+  }
+  void StartThread(int index = 0) {
+    HANDLE t = CreateThread(nullptr, 0, DownloadThread, NewParam(index), 0, nullptr);
+    ASSERT_NE(t, nullptr);
+    CloseHandle(t);
+  }
+  template <typename Pred>
+  bool PumpUntil(Pred pred, DWORD ms) {
+    for (DWORD waited = 0; waited < ms; waited += 50) {
+      if (pred()) return true;
+      events_.Pump(50);
+    }
+    return pred();
+  }
+  std::wstring base_, folder_;
+  EventWindow events_;
+  DuiLib::CLabelUI progress_, size_, speed_, amount_;
+  DuiLib::CButtonUI fileName_;
+};
+
+TEST_F(DownloadThreadTest, NoEngineOrNoEntryEndsAsFailed) {
+  TheEnvironment.Catalogue.assign(1, CatalogueEntry());
+  DownloadThreadParam job = *std::unique_ptr<DownloadThreadParam>(NewParam());
+  job.window = nullptr;
+  EXPECT_EQ(RunDownloadJob(job, [] { return CreateDownWrapperAt(L"C:\\no\\such\\folder\\xldl.dll"); }), 1);
+  EXPECT_EQ(RunDownloadJob(job, [] { return std::unique_ptr<DownWrapper>(); }), 1);
+  job.entryIndex = 5;
+  EXPECT_EQ(RunDownloadJob(job, [] { return CreateDownWrapper(); }), 1);
+  job.entryIndex = -1;
+  EXPECT_EQ(RunDownloadJob(job, [] { return CreateDownWrapper(); }), 1);
+}
+
+TEST_F(DownloadThreadTest, NoEngineSendsTheFailedOutcome) {
+  TheEnvironment.Catalogue.assign(1, CatalogueEntry());
+  HANDLE t = CreateThread(nullptr, 0, DownloadThread, NewParam(3), 0, nullptr);
+  CloseHandle(t);
+  EXPECT_EQ(events_.WaitForEvent(10000), 1);
+}
+
+TEST_F(DownloadThreadTest, SmallImageCompletes) {
+  OfferImage(2 * 1048576 + 123);
+  StartThread();
+  EXPECT_EQ(events_.WaitForEvent(60000), 0);
+  EXPECT_EQ(test_server::ReadFileBytes(folder_ + L"\\a.gho").size(), 2u * 1048576 + 123);
+}
+
+TEST_F(DownloadThreadTest, LiveFiguresPauseResumeAndStop) {
+  OfferImage(64LL * 1048576);
+  ASSERT_TRUE(test_server::AddFault("path=/images/*&rate=262144"));  // slow enough to pause and stop
+  StartThread();
+  ASSERT_TRUE(PumpUntil([&] { return size_.GetText() == L"64.00MB"; }, 20000)) << size_.GetText();
+  EXPECT_EQ(fileName_.GetUserData(), folder_ + L"\\a.gho");
+  EXPECT_EQ(fileName_.GetText(), L"<f 1><u>" + folder_ + L"\\a.gho</u></f>");
+  EXPECT_EQ(progress_.GetText().back(), L'%');
+  ASSERT_TRUE(PumpUntil([&] { return amount_.GetText() != L"0MB" && amount_.GetText() != L"-"; }, 10000));
+  std::wstring speed = speed_.GetText();
+  EXPECT_EQ(speed.substr(speed.size() - 2), L"/s") << speed;
+
+  DownloadPaused = 1;
+  ASSERT_TRUE(PumpUntil([&] { return speed_.GetText() == kPausedText; }, 2000));
+  std::wstring amountWhilePaused = amount_.GetText();
+  events_.Pump(1500);
+  EXPECT_EQ(amount_.GetText(), amountWhilePaused);  // nothing is refreshed while paused
+
+  DownloadPaused = 0;
+  ASSERT_TRUE(PumpUntil([&] { return speed_.GetText() != kPausedText; }, 3000));
+  ASSERT_TRUE(PumpUntil([&] { return amount_.GetText() != amountWhilePaused; }, 10000));
+
+  DownloadStopRequested = 1;
+  EXPECT_EQ(events_.WaitForEvent(5000), 2);
+  EXPECT_EQ(DownloadStopRequested.load(), 0);
+  EXPECT_EQ(DownloadPaused.load(), 0);
+  EXPECT_FALSE(Exists(folder_ + L"\\a.gho"));
+}
+
+TEST_F(DownloadThreadTest, StopWhilePausedClearsBothFlags) {
+  OfferImage(64LL * 1048576);
+  ASSERT_TRUE(test_server::AddFault("path=/images/*&rate=262144"));  // slow enough to pause and stop
+  StartThread();
+  ASSERT_TRUE(PumpUntil([&] { return size_.GetText() == L"64.00MB"; }, 20000));
+  DownloadPaused = 1;
+  ASSERT_TRUE(PumpUntil([&] { return speed_.GetText() == kPausedText; }, 2000));
+  DownloadStopRequested = 1;
+  EXPECT_EQ(events_.WaitForEvent(5000), 2);
+  EXPECT_EQ(DownloadStopRequested.load(), 0);
+  EXPECT_EQ(DownloadPaused.load(), 0);
+}
+
+std::vector<std::wstring> FilesLike(const std::wstring& pattern) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(pattern.c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(found.cFileName);
+  } while (FindNextFileW(h, &found));
+  FindClose(h);
+  return names;
+}
+
+TEST_F(DownloadThreadTest, FailedDownloadRemovesTemporaryFiles) {
+  OfferImage(16LL * 1048576);
+  // Every connection breaks off after 1.5 MB; once part of the image is on disk it is gone from the server.
+  ASSERT_TRUE(test_server::AddFault("path=/images/a.gho&rate=1048576&drop_after=1500000"));
+  StartThread();
+  ASSERT_TRUE(PumpUntil([&] { return FilesLike(folder_ + L"\\a.gho.*").size() >= 1; }, 20000));
+  events_.Pump(1000);
+  ASSERT_TRUE(test_server::AddFault("path=/images/a.gho&status=404"));
+  EXPECT_EQ(events_.WaitForEvent(90000), 1);
+  EXPECT_EQ(FilesLike(folder_ + L"\\a.gho*"), std::vector<std::wstring>());
+}
+
+}  // namespace

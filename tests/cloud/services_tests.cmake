@@ -1,0 +1,41 @@
+vorlane_add_test(cloud_text_test SOURCES catalogue_text_test.cpp figures_test.cpp LIBS vl_cloud_services)
+vorlane_add_test(cloud_monitor_test SOURCES download_monitor_test.cpp LIBS vl_cloud_services)
+# Benchmark, not a test: scripts/bench-catalogue runs it.
+add_executable(catalogue_bench ${CMAKE_CURRENT_LIST_DIR}/catalogue_bench.cpp)
+target_link_libraries(catalogue_bench PRIVATE vl_cloud_services)
+target_link_options(catalogue_bench PRIVATE -mconsole)
+
+# Tests against the reference server: server/with_server.py starts it on a free loopback port around the
+# test executable, which finds it in VORLANE_TEST_SERVER. LANG gives Wine the Chinese ANSI code page (936).
+add_executable(cloud_fake_installer fake_installer.cpp)
+target_link_options(cloud_fake_installer PRIVATE -municode -mwindows)
+add_executable(cloud_update_probe update_probe.cpp)
+target_link_libraries(cloud_update_probe PRIVATE vl_cloud_services)
+target_link_options(cloud_update_probe PRIVATE -municode -mconsole)
+
+# Tests of the catalogue page and the monitor thread on real controls (and our engine), inside a server.
+function(cloud_server_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  add_executable(${name} ${T_SOURCES} test_server.cpp)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} wininet GTest::gtest GTest::gtest_main)
+  target_link_options(${name} PRIVATE -mconsole)
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
+  if(EXISTS ${CMAKE_SOURCE_DIR}/server/with_server.py)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    add_test(NAME ${name}
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/server/with_server.py --
+        ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600 ENVIRONMENT "LANG=zh_CN.UTF-8")
+  endif()
+endfunction()
+cloud_server_test(cloud_http_test SOURCES http_catalogue_test.cpp update_offer_test.cpp LIBS vl_cloud_services
+  DEPENDS cloud_fake_installer cloud_update_probe)
+if(TARGET vl_cloud_page)
+  cloud_server_test(cloud_page_test SOURCES catalogue_page_test.cpp LIBS vl_cloud_page)
+  target_compile_definitions(cloud_page_test PRIVATE VORLANE_SKIN_DIR="${CMAKE_SOURCE_DIR}/resources/skin")
+endif()
+if(TARGET vl_cloud_download AND TARGET xldl)
+  cloud_server_test(cloud_download_test SOURCES download_thread_test.cpp LIBS vl_cloud_download DEPENDS xldl)
+endif()

@@ -1,0 +1,126 @@
+// Plain rules of the flows: the image size check, the question texts, the preparation blocks, the
+// image hash and the cancellable automatic restart.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "app/delayed_restart.h"
+#include "app/flow_rules.h"
+#include "app/sha256.h"
+
+namespace {
+
+TEST(FlowRules, ImageSizeThreshold) {
+  EXPECT_TRUE(ImageLargeEnough(104857600));
+  EXPECT_FALSE(ImageLargeEnough(104857599));
+  EXPECT_FALSE(ImageLargeEnough(0));
+  EXPECT_FALSE(ImageLargeEnough(-1));
+  EXPECT_TRUE(ImageLargeEnough(int64_t(5) << 32));  // images over 4 GiB
+}
+
+TEST(FlowRules, QuestionTexts) {
+  EXPECT_EQ(L"一键重装已经准备就绪，是否立刻重启安装系统？（无操作10秒后自动重启）【2:2-1:1】\r\n立刻重启\"是\"，稍后重启\"否\"",
+            ReinstallQuestion(L"2:2", L"1:1"));
+  EXPECT_EQ(L"备份工作已经准备就绪，是否继续？【1:1-2:1】\r\n立刻重启备份\"是\"，手动重启备份\"否\"，取消本次操作\"取消\"\r\n",
+            SystemBackupQuestion(L"1:1", L"2:1"));
+  EXPECT_EQ(L"还原工作已经准备就绪，是否继续？【1:2-1:1】\r\n立刻重启还原\"是\"，手动重启还原\"否\"，取消本次操作\"取消\"\r\n",
+            SystemRestoreQuestion(L"1:2", L"1:1"));
+}
+
+TEST(FlowRules, PreparationBlocks) {
+  for (int os = 0; os <= 11; ++os) EXPECT_EQ(PreparationBlock::None, CheckPreparation(os, false)) << os;
+  for (int os : {12, 13, 14, -1, 15})
+    EXPECT_EQ(PreparationBlock::UnsupportedRelease, CheckPreparation(os, false)) << os;
+  EXPECT_EQ(PreparationBlock::UefiFirmware, CheckPreparation(5, true));
+  EXPECT_EQ(PreparationBlock::UnsupportedRelease, CheckPreparation(13, true));
+  EXPECT_STREQ(L"当前系统暂不支持该功能。", PreparationBlockMessage(PreparationBlock::UnsupportedRelease));
+  EXPECT_STREQ(L"当前电脑为UEFI启动模式，暂不支持该功能。", PreparationBlockMessage(PreparationBlock::UefiFirmware));
+  EXPECT_STREQ(L"", PreparationBlockMessage(PreparationBlock::None));
+}
+
+std::string HashOf(const std::string& s) {
+  Sha256 h;
+  h.Update(s.data(), s.size());
+  return h.HexDigest();
+}
+
+TEST(Sha256, KnownVectors) {
+  EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", HashOf(""));
+  EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", HashOf("abc"));
+  EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
+            HashOf("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
+  EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0", HashOf(std::string(1000000, 'a')));
+}
+
+TEST(Sha256, PiecewiseUpdatesMatchOneUpdate) {
+  std::string data;
+  for (int i = 0; i < 1000; ++i) data += char(i * 7);
+  std::string whole = HashOf(data);
+  for (size_t piece : {1u, 3u, 55u, 63u, 64u, 65u, 127u}) {
+    Sha256 h;
+    for (size_t at = 0; at < data.size(); at += piece) h.Update(data.data() + at, std::min(piece, data.size() - at));
+    EXPECT_EQ(whole, h.HexDigest()) << piece;
+  }
+}
+
+TEST(Sha256, FilesAndExpectedTexts) {
+  wchar_t dir[MAX_PATH], path[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  GetTempFileNameW(dir, L"img", 0, path);
+  HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, f);
+  std::string data(3 * 1024 * 1024 + 17, 'v');
+  DWORD wrote = 0;
+  WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &wrote, nullptr);
+  CloseHandle(f);
+  std::string digest;
+  uint64_t lastDone = 0, lastTotal = 0;
+  ASSERT_TRUE(Sha256OfFile(path, digest, [&](uint64_t done, uint64_t total) {
+    lastDone = done;
+    lastTotal = total;
+    return true;
+  }));
+  EXPECT_EQ(HashOf(data), digest);
+  EXPECT_EQ(data.size(), lastDone);
+  EXPECT_EQ(data.size(), lastTotal);
+  EXPECT_FALSE(Sha256OfFile(path, digest, [](uint64_t, uint64_t) { return false; }));  // abandoned
+  DeleteFileW(path);
+  EXPECT_FALSE(Sha256OfFile(path, digest));  // missing file
+  std::wstring upper(digest.begin(), digest.end());
+  for (auto& c : upper) c = towupper(c);
+  EXPECT_TRUE(IsSha256Hex(upper));
+  EXPECT_TRUE(Sha256Equal(digest, upper));
+  EXPECT_FALSE(Sha256Equal(digest, upper.substr(1) + L"0"));
+  EXPECT_FALSE(IsSha256Hex(upper.substr(1)));
+  EXPECT_FALSE(IsSha256Hex(std::wstring(63, L'a') + L"g"));
+}
+
+TEST(DelayedRestart, RunsAfterTheDelayUnlessCancelled) {
+  std::atomic<int> runs{0};
+  DelayedRestart fires;
+  ASSERT_TRUE(fires.Start(50, [&] { ++runs; }));
+  for (int i = 0; i < 500 && !fires.Fired(); ++i) Sleep(10);
+  EXPECT_TRUE(fires.Fired());
+  EXPECT_FALSE(fires.Cancel());  // too late: the action ran
+  EXPECT_EQ(1, runs.load());
+
+  DelayedRestart cancelled;
+  ASSERT_TRUE(cancelled.Start(10000, [&] { ++runs; }));
+  EXPECT_TRUE(cancelled.Cancel());
+  EXPECT_FALSE(cancelled.Fired());
+  EXPECT_EQ(1, runs.load());
+}
+
+TEST(DelayedRestart, RearmingCancelsThePreviousTimer) {
+  std::atomic<int> first{0}, second{0};
+  DelayedRestart t;
+  ASSERT_TRUE(t.Start(10000, [&] { ++first; }));
+  ASSERT_TRUE(t.Start(20, [&] { ++second; }));
+  for (int i = 0; i < 500 && !t.Fired(); ++i) Sleep(10);
+  EXPECT_EQ(0, first.load());
+  EXPECT_EQ(1, second.load());
+}
+
+}  // namespace

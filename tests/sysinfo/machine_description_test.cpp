@@ -1,0 +1,75 @@
+// The text form of a simulated machine, used by the sandbox.
+#include <gtest/gtest.h>
+
+#include "sysinfo/disk_table.h"
+#include "sysinfo/simulated_machine.h"
+
+namespace {
+
+const wchar_t kMachine[] =
+    L"\xFEFF; two disks\n"
+    L"[machine]\nfirmware=bios\n"
+    L"[disk0]\nstyle=mbr\nentry=1M,50G,1,07,active\nentry=50G,100G,0,0f   # extended\n"
+    L"entry=60G,10G,5\nentry=51G,9G,6\n"
+    L"[disk1]\nlayout=fail\n"
+    L"[disk2]\nentry = 1M, 10G, 1\n"
+    L"[volume C]\ndisk=0\noffset=1M\ndevice=\\Device\\HarddiskVolume1\n"
+    L"[volume d]\ntype=fixed\ndisk=0\noffset=60G\n"
+    L"[volume E]\ndisk=0\noffset=51G\n"
+    L"[volume F]\ntype=removable\ndisk=2\noffset=1M\n";
+
+TEST(MachineDescription, ParsesDisksVolumesAndDefaults) {
+  MachineDescription m;
+  std::wstring error;
+  ASSERT_TRUE(ParseMachineDescription(kMachine, m, error)) << std::string(error.begin(), error.end());
+  ASSERT_EQ(3u, m.disks.size());
+  EXPECT_EQ(4u, m.disks[0].entries.size());
+  EXPECT_TRUE(m.disks[0].entries[0].bootIndicator);
+  EXPECT_EQ(0x0F, m.disks[0].entries[1].partitionType);
+  EXPECT_EQ(int64_t(50) << 30, m.disks[0].entries[0].length);
+  EXPECT_TRUE(m.disks[1].layoutFails);
+  ASSERT_EQ(4u, m.volumes.size());
+  EXPECT_EQ(L'D', m.volumes[1].letter);
+  EXPECT_TRUE(m.volumes[0].bootIndicator);  // taken from the partition it lies on
+  EXPECT_EQ(static_cast<UINT>(DRIVE_REMOVABLE), m.volumes[3].driveType);
+  EXPECT_FALSE(m.uefi);
+}
+
+TEST(MachineDescription, DrivesTheDiskTable) {
+  MachineDescription m;
+  std::wstring error;
+  ASSERT_TRUE(ParseMachineDescription(kMachine, m, error));
+  ScopedSimulatedMachine sim(m);
+  BuildDiskTable();
+  ASSERT_EQ(2u, TheDiskTable.size());  // disk1's layout fails
+  EXPECT_EQ(L"1:1", GetGhostAddress(L'C', L'C'));
+  EXPECT_EQ(L"1:2", GetGhostAddress(L'E', L'C'));
+  EXPECT_EQ(L"1:3", GetGhostAddress(L'D', L'C'));
+  EXPECT_EQ(L"", GetGhostAddress(L'F', L'C'));
+  EXPECT_EQ(L"\\Device\\HarddiskVolume1", GetVolumeDeviceName(L'C'));
+}
+
+TEST(MachineDescription, RejectsMalformedLinesNamingThem) {
+  const struct { const wchar_t* text; const wchar_t* mentions; } bad[] = {
+      {L"[disk1]\n", L"line 1"},                         // disks must be numbered from 0
+      {L"[disk0]\nentry=1M,2M\n", L"line 2"},            // too few fields
+      {L"[disk0]\nentry=x,2M,1\n", L"line 2"},           // not a number
+      {L"[volume CD]\n", L"line 1"},
+      {L"[volume C]\ntype=floppy\n", L"line 2"},
+      {L"disk=0\n", L"line 1"},                          // key outside a section
+      {L"[machine]\nfirmware=efi\n", L"line 2"},
+      {L"[disk0]\nentry=1M,2M,1,zz\n", L"line 2"},
+  };
+  for (const auto& b : bad) {
+    MachineDescription m;
+    std::wstring error;
+    EXPECT_FALSE(ParseMachineDescription(b.text, m, error));
+    EXPECT_NE(std::wstring::npos, error.find(b.mentions)) << std::string(error.begin(), error.end());
+  }
+  MachineDescription m;
+  std::wstring error;
+  EXPECT_TRUE(ParseMachineDescription(L"[machine]\nfirmware=uefi\n", m, error));
+  EXPECT_TRUE(m.uefi);
+}
+
+}  // namespace
