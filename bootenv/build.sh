@@ -35,7 +35,11 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   log "fetching ${missing[*]}"
-  (cd "$cache" && apt-get download -q "${missing[@]}" 2>&1 | grep -v -E '^(Get:|Fetched|W: Download is performed unsandboxed)' || true)
+  fetch() { (cd "$cache" && apt-get download -q "${missing[@]}" 2>&1 | grep -v -E '^(Get:|Fetched|W: Download is performed unsandboxed)' || true); }
+  fetch
+  for p in "${packages[@]}"; do
+    ls "$cache/${p}_"*_i386.deb >/dev/null 2>&1 || { apt-get update -qq >/dev/null 2>&1 || true; fetch; break; }
+  done
   for p in "${packages[@]}"; do
     ls "$cache/${p}_"*_i386.deb >/dev/null 2>&1 || { echo "bootenv: package $p:i386 could not be fetched" >&2; exit 1; }
   done
