@@ -237,6 +237,24 @@ bool ImageWriter::WriteAt(const void* data, size_t size, uint64_t offset, std::s
     return true;
 }
 
+bool ImageWriter::Append(const void* data, size_t size, std::string& error) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    out_.insert(out_.end(), p, p + size);
+    return out_.size() < (4u << 20) || FlushOutput(false, error);
+}
+
+bool ImageWriter::FlushOutput(bool all, std::string& error) {
+    constexpr uint64_t kAlign = 1u << 20;
+    uint64_t end = outStart_ + out_.size();
+    uint64_t cut = all ? end : end / kAlign * kAlign;
+    if (cut <= outStart_) return true;
+    size_t count = static_cast<size_t>(cut - outStart_);
+    if (!WriteAt(out_.data(), count, outStart_, error)) return false;
+    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(count));
+    outStart_ = cut;
+    return true;
+}
+
 bool ImageWriter::Create(const std::string& path, const ImageInfo& info, std::string& error) {
     path_ = path;
     info_ = info;
@@ -255,6 +273,8 @@ bool ImageWriter::Create(const std::string& path, const ImageInfo& info, std::st
     offset_ = 0;
     if (!WriteAt(header, sizeof header, 0, error)) return false;
     offset_ = kImageHeaderSize;
+    outStart_ = kImageHeaderSize;
+    out_.reserve(8u << 20);
     raw_.reserve(kImageBlockSize);
     unsigned cores = std::thread::hardware_concurrency();
     batch_ = cores < 1 ? 1 : cores > 8 ? 8 : cores;
@@ -305,8 +325,7 @@ bool ImageWriter::WriteBatch(std::string& error) {
         Put32(bh + 12, static_cast<uint32_t>(block.raw.size()));
         Put32(bh + 16, Crc(data.data(), data.size()));
         Put32(bh + 20, block.deflated ? Crc(block.raw.data(), block.raw.size()) : Get32(bh + 16));
-        if (!WriteAt(bh, sizeof bh, offset_, error) || !WriteAt(data.data(), data.size(), offset_ + sizeof bh, error))
-            return false;
+        if (!Append(bh, sizeof bh, error) || !Append(data.data(), data.size(), error)) return false;
         Sha256* sha = static_cast<Sha256*>(sha_);
         sha->Update(bh, sizeof bh);
         sha->Update(data.data(), data.size());
@@ -343,7 +362,7 @@ bool ImageWriter::Finish(ImageInfo& result, std::string& error) {
     Put64(trailer + 16, info_.streamBytes);
     std::memcpy(trailer + 24, digest, 32);
     Put32(trailer + 60, Crc(trailer, 60));
-    if (!WriteAt(trailer, sizeof trailer, offset_, error)) return false;
+    if (!Append(trailer, sizeof trailer, error) || !FlushOutput(true, error)) return false;
     offset_ += sizeof trailer;
     unsigned char header[kImageHeaderSize];
     EncodeHeader(info_, header);

@@ -49,13 +49,19 @@ private:
     bool FlushBlock(std::string& error);   // closes the current block and writes full batches
     bool WriteBatch(std::string& error);   // packs the pending blocks in parallel and writes them in order
     bool WriteAt(const void* data, size_t size, uint64_t offset, std::string& error);
+    // Output goes through a buffer written in large pieces aligned to 1 MiB of the file: file systems
+    // served by a helper process (ntfs-3g) write whole clusters much faster than scattered pieces.
+    bool Append(const void* data, size_t size, std::string& error);
+    bool FlushOutput(bool all, std::string& error);
     int fd_ = -1;
     std::string path_;
     ImageInfo info_;
     std::vector<unsigned char> raw_;
     std::vector<Pending> pending_;
     size_t batch_ = 1;
-    uint64_t offset_ = 0;
+    uint64_t offset_ = 0;       // logical end of the file
+    std::vector<unsigned char> out_;
+    uint64_t outStart_ = 0;     // file offset of out_[0]
     void* sha_ = nullptr;
 };
 
