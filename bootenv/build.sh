@@ -57,8 +57,10 @@ kver=$(ls "$pkgroot/lib/modules" | head -1)
 
 # --- The job runner, static for i686 Linux ------------------------------------------------------------
 log "building the job runner"
+mkdir -p "$work/gen"
+python3 "$here/runner/gen_cp936_table.py" "$work/gen/cp936_table.inc"
 mapfile -t runner_sources < <(ls "$here"/runner/*.cpp)
-i686-linux-gnu-g++ -std=c++17 -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -pthread -static -s -I"$pkgroot/usr/include" \
+i686-linux-gnu-g++ -std=c++17 -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -pthread -static -s -I"$work/gen" -I"$pkgroot/usr/include" \
   -o "$work/vorlane-runner" "${runner_sources[@]}" "$pkgroot/usr/lib/i386-linux-gnu/libz.a"
 
 # --- initramfs ------------------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "contract.h"
 #include "disk_layout.h"
 #include "engine.h"
@@ -90,10 +91,10 @@ void Runner::Run() {
     std::string bytes;
     if (!ReadWholeFile(*jobPath, bytes, 64 * 1024)) Fail("the job file " + set_.jobName + " cannot be read", false);
     std::string parseError;
-    std::optional<JobFile> job = ParseJobFile(bytes, parseError);
-    jobText_ = Trim(bytes.substr(0, bytes.find_first_of("\r\n")));
-    for (char& c : jobText_)
-        if (c == '\0') c = ' ';
+    // Paths in the job are in the Windows code page; the mounted file systems name files in UTF-8.
+    std::string text = Cp936ToUtf8(bytes.substr(0, bytes.find('\0')));
+    std::optional<JobFile> job = ParseJobFile(text, parseError);
+    jobText_ = Trim(text.substr(0, text.find_first_of("\r\n")));
     if (!job) Fail("the job file " + set_.jobName + " is not readable: " + parseError, false);
     errorFile_ = BaseName(job->command.errorFile);
     Say("Job: " + jobText_);

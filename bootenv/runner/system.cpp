@@ -17,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <optional>
 
 #include "files.h"
 
@@ -64,6 +65,23 @@ bool IsMounted(const std::string& dir) {
         if (point == dir) return true;
     }
     return false;
+}
+
+bool MountedReadOnly(const std::string& dir) {
+    struct statvfs st;
+    return statvfs(dir.c_str(), &st) == 0 && (st.f_flag & ST_RDONLY);
+}
+
+// hiberfil.sys that starts with "hibr" holds a hibernated (or "fast start") system.
+bool HibernationFileActive(const std::string& dir) {
+    std::optional<std::string> name = FindEntryNoCase(dir, "hiberfil.sys");
+    if (!name) return false;
+    int fd = open((dir + "/" + *name).c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    char head[4] = {};
+    bool full = read(fd, head, 4) == 4;
+    close(fd);
+    return full && (std::memcmp(head, "hibr", 4) == 0 || std::memcmp(head, "HIBR", 4) == 0);
 }
 
 }  // namespace
@@ -186,7 +204,13 @@ bool MountPartition(const std::string& device, const std::string& fileSystem, co
     for (int i = 0; i < 600; ++i) {
         if (IsMounted(dir)) {
             mount.helper = pid;
-            return true;
+            if (readOnly || !MountedReadOnly(dir)) return true;
+            // ntfs-3g falls back to read-only on a hibernated ("fast start") or unclean volume.
+            bool hibernated = HibernationFileActive(dir);
+            Unmount(mount);
+            failureCode = hibernated ? 14 : 15;
+            error = "ntfs-3g would mount it read-only only: " + LastLines("/tmp/ntfs-3g.log", 2);
+            return false;
         }
         int status;
         if (waitpid(pid, &status, WNOHANG) == pid) {
