@@ -156,10 +156,12 @@ LRESULT CFrameWindowWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) 
   return WindowImplBase::HandleMessage(uMsg, wParam, lParam);
 }
 
-void CFrameWindowWnd::OnFinalMessage(HWND) {
-  if (g_mainWindow == m_hWnd) g_mainWindow = nullptr;
-  InstallButton = nullptr;
-  ConnectLabel = nullptr;
+void CFrameWindowWnd::OnFinalMessage(HWND hWnd) {
+  if (g_mainWindow == hWnd) g_mainWindow = nullptr;
+  // Worker threads are never joined and may still hold references to controls (labels, the install
+  // button) until the process ends right after this; the control tree is therefore left alive, detached
+  // from the window, instead of being freed under them.
+  m_pm.ReleaseRoot();
   delete this;
 }
 
@@ -168,8 +170,14 @@ void CFrameWindowWnd::OnDownloadEvent(WPARAM, LPARAM) {
 }
 
 void CFrameWindowWnd::OnDataJobDone(WPARAM wParam) {
-  if (wParam == kDataBackupJob && btnbackupdata != nullptr) btnbackupdata->SetEnabled(true);
-  if (wParam == kDataRestoreJob && btnrecoverydata != nullptr) btnrecoverydata->SetEnabled(true);
+  if (wParam == kDataBackupJob) {
+    DataBackupRunning = false;
+    if (btnbackupdata != nullptr) btnbackupdata->SetEnabled(true);
+  }
+  if (wParam == kDataRestoreJob) {
+    DataRestoreRunning = false;
+    if (btnrecoverydata != nullptr) btnrecoverydata->SetEnabled(true);
+  }
 }
 
 void CFrameWindowWnd::Notify(TNotifyUI& msg) {
@@ -207,10 +215,11 @@ void CFrameWindowWnd::OnSelectChanged(TNotifyUI& msg) {
   if (s == nullptr) return;
   if (s == optbackupdocument || s == optbackupfavorite || s == optbackupdesktop) {
     if (btnbackupdata != nullptr)
-      btnbackupdata->SetEnabled(AnySelected(optbackupdocument, optbackupfavorite, optbackupdesktop));
+      btnbackupdata->SetEnabled(!DataBackupRunning && AnySelected(optbackupdocument, optbackupfavorite, optbackupdesktop));
   } else if (s == optrecoverydocument || s == optrecoveryfavorite || s == optrecoverydesktop) {
     if (btnrecoverydata != nullptr)
-      btnrecoverydata->SetEnabled(AnySelected(optrecoverydocument, optrecoveryfavorite, optrecoverydesktop));
+      btnrecoverydata->SetEnabled(!DataRestoreRunning &&
+                                  AnySelected(optrecoverydocument, optrecoveryfavorite, optrecoverydesktop));
   }
 }
 

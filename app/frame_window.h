@@ -101,6 +101,10 @@ class CFrameWindowWnd : public DuiLib::WindowImplBase {
 
   // Index into the catalogue of the image the user picked.
   int32_t SelectedImageIndex = 0;
+  // True from the start of a data backup (restore) worker until its WM_DATA_JOB_DONE: showing the page
+  // again then leaves the start button disabled, so that one job cannot be started twice at once.
+  bool DataBackupRunning = false;
+  bool DataRestoreRunning = false;
 
  protected:
   void BindControls();

@@ -98,14 +98,15 @@ void CFrameWindowWnd::ShowRestoreSystemPage() {
 
 void CFrameWindowWnd::ShowDataBackupPage() {
   if (btnbackupdata != nullptr)
-    btnbackupdata->SetEnabled(AnySelected(optbackupdocument, optbackupfavorite, optbackupdesktop));
+    btnbackupdata->SetEnabled(!DataBackupRunning && AnySelected(optbackupdocument, optbackupfavorite, optbackupdesktop));
   SetTextOf(editbackdata, TheEnvironment.WorkFolder());
   SelectPage(3);
 }
 
 void CFrameWindowWnd::ShowDataRestorePage() {
   if (btnrecoverydata != nullptr)
-    btnrecoverydata->SetEnabled(AnySelected(optrecoverydocument, optrecoveryfavorite, optrecoverydesktop));
+    btnrecoverydata->SetEnabled(!DataRestoreRunning &&
+                                AnySelected(optrecoverydocument, optrecoveryfavorite, optrecoverydesktop));
   SetTextOf(editrecodata, TheEnvironment.WorkFolder());
   SelectPage(4);
 }

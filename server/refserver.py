@@ -527,6 +527,12 @@ class Server(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
+    def handle_error(self, request, client_address):
+        # A client that drops its connection is ordinary for a download server.
+        if isinstance(sys.exc_info()[1], (ConnectionError, socket.timeout)):
+            return
+        super().handle_error(request, client_address)
+
     def __init__(self, address, state, quiet):
         super().__init__(address, Handler)
         self.state = state

@@ -111,6 +111,20 @@ bool CPaintManagerUI::AttachDialog(CControlUI* root) {
   return true;
 }
 
+CControlUI* CPaintManagerUI::ReleaseRoot() {
+  UiLockGuard g;
+  CControlUI* root = root_;
+  if (root == nullptr) return nullptr;
+  root->ForEach([this](CControlUI* c) { KillTimers(c); });
+  root->SetManager(nullptr, nullptr);
+  root_ = nullptr;
+  hover_ = capture_ = focus_ = nullptr;
+  g_deferred.erase(std::remove_if(g_deferred.begin(), g_deferred.end(),
+                                  [this](const DeferredTask& t) { return t.manager == this; }),
+                   g_deferred.end());
+  return root;
+}
+
 CControlUI* CPaintManagerUI::FindControl(const std::wstring& name) const {
   UiLockGuard g;
   return root_ ? root_->FindSubControl(name) : nullptr;
@@ -512,6 +526,18 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     case WM_SIZE:
       NeedUpdate();
       return false;
+    case WM_SETCURSOR: {
+      // A hand over what can be clicked.
+      if (LOWORD(lParam) != HTCLIENT) return false;
+      POINT cursor;
+      GetCursorPos(&cursor);
+      ScreenToClient(hwnd_, &cursor);
+      CControlUI* hit = FindControl(cursor);
+      if (hit == nullptr || !hit->IsInteractive() || !hit->IsEnabled()) return false;
+      SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
+      lRes = TRUE;
+      return true;
+    }
     case WM_UI_DEFERRED_NOTIFY:
       RunDeferred();
       lRes = 0;

@@ -50,6 +50,10 @@ class CPaintManagerUI {
   // Attaches the root of the tree (the manager owns it from then on).
   bool AttachDialog(CControlUI* root);
   CControlUI* GetRoot() const { return root_; }
+  // Takes the tree away from the manager: its controls keep working (setters change state, nothing is
+  // painted) and the caller owns them. Used when the window goes while other threads may still hold
+  // references to its controls.
+  CControlUI* ReleaseRoot();
   CControlUI* FindControl(const std::wstring& name) const;
   CControlUI* FindControl(POINT pt) const;
 

@@ -242,3 +242,142 @@ TEST_F(FrameWindowTest, TitleButtons) {
   Click(window->btnmin);
   EXPECT_TRUE(IsIconic(hwnd));
 }
+
+namespace {
+DWORD WINAPI StartAnimation(LPVOID gif) {
+  static_cast<CGifAnimUI*>(gif)->PlayGif();
+  return 0;
+}
+}  // namespace
+
+// The download animation started from a worker thread (as the download monitor does) plays on the window
+// thread's timer.
+TEST_F(FrameWindowTest, GifAnimationStartedFromAWorkerPlays) {
+  window->tabswitch->SelectItem(6);
+  CGifAnimUI* gif = window->gifprocess;
+  ASSERT_NE(gif, nullptr);
+  HANDLE worker = CreateThread(nullptr, 0, StartAnimation, gif, 0, nullptr);
+  WaitForSingleObject(worker, INFINITE);
+  CloseHandle(worker);
+  EXPECT_TRUE(gif->IsPlaying());
+  int first = gif->GetFrame();
+  DWORD start = GetTickCount();
+  MSG msg;
+  while (gif->GetFrame() == first && GetTickCount() - start < 3000) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    Sleep(10);
+  }
+  EXPECT_NE(gif->GetFrame(), first);
+  gif->StopGif();
+  EXPECT_FALSE(gif->IsPlaying());
+  EXPECT_EQ(gif->GetFrame(), 0);
+}
+
+namespace {
+LPARAM At(CControlUI* c) {
+  UiRect r = c->GetPos();
+  return MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+}
+}  // namespace
+
+// Mouse messages reach the control under the pointer: press and release on an option clicks it; a press
+// that is released elsewhere (the capture follows the pressed control) clicks nothing.
+TEST_F(FrameWindowTest, MouseMessagesAreRoutedToTheControlUnderThePointer) {
+  UpdateWindow(hwnd);  // lays the tree out
+  SendMessageW(hwnd, WM_MOUSEMOVE, 0, At(window->optbacksystem));
+  EXPECT_TRUE(window->optbacksystem->IsHot());
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, At(window->optbacksystem));
+  EXPECT_TRUE(window->optbacksystem->IsPushed());
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, At(window->optbacksystem));
+  EXPECT_EQ(Page(), 1);
+  EXPECT_TRUE(window->optbacksystem->IsSelected());
+
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, At(window->optrecosystem));
+  SendMessageW(hwnd, WM_MOUSEMOVE, MK_LBUTTON, At(window->optbackdata));
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, At(window->optbackdata));
+  EXPECT_EQ(Page(), 1);  // released away from the pressed option: no click
+  EXPECT_FALSE(window->optrecosystem->IsSelected());
+  EXPECT_FALSE(window->optbackdata->IsSelected());
+
+  // A disabled button takes no click.
+  window->optmain->SetEnabled(false);
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, At(window->optmain));
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, At(window->optmain));
+  EXPECT_EQ(Page(), 1);
+}
+
+// The top 100 pixels drag the window, except where a button or option sits.
+TEST_F(FrameWindowTest, CaptionAreaDragsExceptOverButtons) {
+  UpdateWindow(hwnd);
+  auto hitTest = [&](int x, int y) {
+    POINT pt = {x, y};
+    ClientToScreen(hwnd, &pt);
+    return SendMessageW(hwnd, WM_NCHITTEST, 0, MAKELPARAM(pt.x, pt.y));
+  };
+  UiRect close = window->btnclose->GetPos();
+  EXPECT_EQ(hitTest((close.left + close.right) / 2, (close.top + close.bottom) / 2), HTCLIENT);
+  UiRect opt = window->optmain->GetPos();
+  EXPECT_EQ(hitTest((opt.left + opt.right) / 2, (opt.top + opt.bottom) / 2), HTCLIENT);
+  EXPECT_EQ(hitTest(650, 60), HTCAPTION);  // the header's background
+  EXPECT_EQ(hitTest(400, 300), HTCLIENT);  // below the caption area
+}
+
+namespace {
+struct LabelWorker {
+  CLabelUI* label;
+  volatile LONG stop;
+};
+DWORD WINAPI KeepSettingTexts(LPVOID p) {
+  auto* w = static_cast<LabelWorker*>(p);
+  for (int i = 0; !w->stop; ++i) {
+    w->label->SetText(L"step " + std::to_wstring(i));
+    w->label->ApplyAttributeList(L"bkimage=\"file='res\\Img_16.png' dest='2,2,23,20' source='0,0,21,18'\"");
+  }
+  w->label->SetText(L"last");
+  return 0;
+}
+}  // namespace
+
+// Workers are never joined: one still setting the status label while the window goes away must find its
+// control alive.
+TEST_F(FrameWindowTest, ControlsOutliveTheWindowForWorkersStillRunning) {
+  LabelWorker work{ConnectLabel, 0};
+  ASSERT_NE(work.label, nullptr);
+  HANDLE worker = CreateThread(nullptr, 0, KeepSettingTexts, &work, 0, nullptr);
+  Sleep(50);
+  DestroyWindow(hwnd);
+  EXPECT_FALSE(IsWindow(hwnd));
+  Sleep(50);
+  InterlockedExchange(&work.stop, 1);
+  WaitForSingleObject(worker, INFINITE);
+  CloseHandle(worker);
+  EXPECT_EQ(work.label->GetText(), L"last");
+  EXPECT_EQ(MainWindowHandle(), nullptr);
+  InstallButton->SetEnabled(true);
+  EXPECT_TRUE(InstallButton->IsEnabled());
+}
+
+// While a data job runs, neither showing its page again nor ticking a box re-enables its start button;
+// the job's end does.
+TEST_F(FrameWindowTest, ARunningDataJobKeepsItsStartButtonDisabled) {
+  Click(window->optbackdata);
+  Click(window->optbackupdocument);
+  ASSERT_TRUE(window->btnbackupdata->IsEnabled());
+  window->DataBackupRunning = true;  // what starting the worker does
+  window->btnbackupdata->SetEnabled(false);
+  Click(window->optmain);
+  Click(window->optbackdata);
+  EXPECT_FALSE(window->btnbackupdata->IsEnabled());
+  Click(window->optbackupdesktop);
+  EXPECT_FALSE(window->btnbackupdata->IsEnabled());
+  SendMessageW(hwnd, WM_DATA_JOB_DONE, kDataBackupJob, 0);
+  EXPECT_TRUE(window->btnbackupdata->IsEnabled());
+  EXPECT_FALSE(window->DataBackupRunning);
+
+  window->DataRestoreRunning = true;
+  Click(window->optrecodata);
+  Click(window->optrecoveryfavorite);
+  EXPECT_FALSE(window->btnrecoverydata->IsEnabled());
+  SendMessageW(hwnd, WM_DATA_JOB_DONE, kDataRestoreJob, 0);
+  EXPECT_TRUE(window->btnrecoverydata->IsEnabled());
+}

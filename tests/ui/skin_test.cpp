@@ -2,6 +2,7 @@
 // built into controls, options, images, drawing, list rows and setters called from worker threads.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <vector>
@@ -283,4 +284,55 @@ TEST_F(SkinTest, SettersFromWorkerThreadsWhilePainting) {
   SelectObject(screen, old);
   DeleteObject(bmp);
   DeleteDC(screen);
+}
+
+namespace {
+std::wstring g_lastNavigation;
+void RecordNavigation(const std::wstring& url) { g_lastNavigation = url; }
+}  // namespace
+
+// The hidden browser control issues one GET of the address in the background (here against a listener on
+// the loopback address).
+TEST_F(SkinTest, WebBrowserNavigationIsOneBackgroundGet) {
+  WSADATA wsa;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  int len = sizeof(addr);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::wstring url = L"http://127.0.0.1:" + std::to_wstring(ntohs(addr.sin_port)) + L"/tongji.php?v=5.4";
+
+  auto* web = Find<CWebBrowserUI>(L"webie");
+  ASSERT_NE(web, nullptr);
+  CWebBrowserUI::SetNavigateObserver(RecordNavigation);
+  int finishedBefore = CWebBrowserUI::RequestsFinished();
+  web->Navigate(url);  // returns at once
+  EXPECT_EQ(g_lastNavigation, url);
+
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(listener, &readable);
+  timeval wait = {10, 0};
+  ASSERT_EQ(select(0, &readable, nullptr, nullptr, &wait), 1) << "no request arrived";
+  SOCKET client = accept(listener, nullptr, nullptr);
+  std::string request;
+  char buffer[1024];
+  while (request.find("\r\n\r\n") == std::string::npos) {
+    int got = recv(client, buffer, sizeof(buffer), 0);
+    if (got <= 0) break;
+    request.append(buffer, static_cast<size_t>(got));
+  }
+  EXPECT_EQ(request.compare(0, 28, "GET /tongji.php?v=5.4 HTTP/1"), 0) << request;
+  const char reply[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+  send(client, reply, sizeof(reply) - 1, 0);
+  closesocket(client);
+  for (int i = 0; i < 200 && CWebBrowserUI::RequestsFinished() == finishedBefore; ++i) Sleep(25);
+  EXPECT_EQ(CWebBrowserUI::RequestsFinished(), finishedBefore + 1);
+  closesocket(listener);
+  CWebBrowserUI::SetNavigateObserver(nullptr);
+  WSACleanup();
 }
