@@ -46,10 +46,6 @@ bool ImageFitsTarget(const ImageInfo& info, uint64_t targetBytes, std::string& e
 
 bool DumpPartition(const DumpRequest& request, ImageInfo& result, std::string& error) {
     std::string tool = CloneToolFor(request.fileSystem);
-    if (tool.empty()) {
-        error = "this environment cannot image a partition of kind \"" + request.fileSystem + "\"";
-        return false;
-    }
     ImageInfo info;
     info.partitionBytes = request.partitionBytes;
     info.partitionStart = request.partitionStart;
@@ -58,7 +54,17 @@ bool DumpPartition(const DumpRequest& request, ImageInfo& result, std::string& e
     info.streamKind = "partclone";
     info.fileSystem = request.fileSystem;
     ImageWriter writer;
-    if (!writer.Create(request.imagePath, info, error)) return false;
+    bool open = request.outputFd >= 0 ? writer.Attach(request.outputFd, info, error)
+                                      : writer.Create(request.imagePath, info, error);
+    if (!open) {
+        writer.Abandon();
+        return false;
+    }
+    if (tool.empty()) {
+        writer.Abandon();
+        error = "this environment cannot image a partition of kind \"" + request.fileSystem + "\"";
+        return false;
+    }
     int pipeFds[2];
     if (pipe(pipeFds) != 0) {
         writer.Abandon();

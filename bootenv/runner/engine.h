@@ -14,7 +14,8 @@ struct DumpRequest {
     uint64_t partitionBytes = 0;
     uint64_t partitionStart = 0;
     uint64_t usedBytes = 0;   // for the progress figures
-    std::string imagePath;    // file to write (on another, mounted partition)
+    std::string imagePath;    // file to write (on another, mounted partition), or
+    int outputFd = -1;        // a pipe to the program that stores it (taken over and closed)
     int level = 1;            // deflate level, 0 = stored
 };
 

@@ -1,6 +1,7 @@
 #include "image_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -52,6 +53,26 @@ std::string GetText(const unsigned char* p, size_t room) {
     return std::string(reinterpret_cast<const char*>(p), n);
 }
 
+bool ReadFully(int fd, void* data, size_t size, uint64_t offset) {
+    unsigned char* p = static_cast<unsigned char*>(data);
+    while (size) {
+        ssize_t n = pread(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n; size -= static_cast<size_t>(n); offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { if (fd_ >= 0) close(fd_); }
+    int get() const { return fd_; }
+private:
+    int fd_;
+};
+
 void EncodeHeader(const ImageInfo& info, unsigned char h[kImageHeaderSize]) {
     std::memset(h, 0, kImageHeaderSize);
     std::memcpy(h, kMagic, 8);
@@ -62,8 +83,6 @@ void EncodeHeader(const ImageInfo& info, unsigned char h[kImageHeaderSize]) {
     Put32(h + 24, info.level);
     Put64(h + 32, info.partitionBytes);
     Put64(h + 40, info.partitionStart);
-    Put64(h + 48, info.streamBytes);
-    Put64(h + 56, info.blockCount);
     PutText(h + 64, 16, info.streamKind);
     PutText(h + 80, 16, info.fileSystem);
     Put64(h + 96, info.usedBytes);
@@ -87,38 +106,42 @@ bool DecodeHeader(const unsigned char h[kImageHeaderSize], ImageInfo& info, std:
     info.level = Get32(h + 24);
     info.partitionBytes = Get64(h + 32);
     info.partitionStart = Get64(h + 40);
-    info.streamBytes = Get64(h + 48);
-    info.blockCount = Get64(h + 56);
     info.streamKind = GetText(h + 64, 16);
     info.fileSystem = GetText(h + 80, 16);
     info.usedBytes = Get64(h + 96);
     info.createdUnix = Get64(h + 104);
+    return true;
+}
+
+// The end record carries the totals; without it the image was never finished.
+bool DecodeTrailer(const unsigned char t[kImageTrailerSize], ImageInfo& info, std::string& error) {
+    if (std::memcmp(t, kTrailerMagic, 8) != 0 || Get32(t + 60) != Crc(t, 60)) {
+        error = "the image is incomplete or damaged (its end record is missing)";
+        return false;
+    }
+    info.blockCount = Get64(t + 8);
+    info.streamBytes = Get64(t + 16);
     if (info.blockCount == 0 || info.streamBytes == 0) {
-        error = "the image is incomplete (it was never finished)";
+        error = "the image holds no data";
         return false;
     }
     return true;
 }
 
-bool ReadFully(int fd, void* data, size_t size, uint64_t offset) {
-    unsigned char* p = static_cast<unsigned char*>(data);
-    while (size) {
-        ssize_t n = pread(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n; size -= static_cast<size_t>(n); offset += static_cast<uint64_t>(n);
+bool ReadHeaderAndTrailer(int fd, uint64_t fileSize, ImageInfo& info, unsigned char trailer[kImageTrailerSize],
+                          std::string& error) {
+    unsigned char header[kImageHeaderSize];
+    if (fileSize < kImageHeaderSize + kImageTrailerSize || !ReadFully(fd, header, kImageHeaderSize, 0)) {
+        error = "the image file is too short to be an image";
+        return false;
     }
-    return true;
+    if (!DecodeHeader(header, info, error)) return false;
+    if (!ReadFully(fd, trailer, kImageTrailerSize, fileSize - kImageTrailerSize)) {
+        error = "the image file cannot be read";
+        return false;
+    }
+    return DecodeTrailer(trailer, info, error);
 }
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { if (fd_ >= 0) close(fd_); }
-    int get() const { return fd_; }
-private:
-    int fd_;
-};
 
 // Walks every block of an image, checking it, and hands the raw bytes to sink when there is one.
 bool WalkImage(const std::string& path, ImageInfo& info, bool checkAll,
@@ -130,12 +153,8 @@ bool WalkImage(const std::string& path, ImageInfo& info, bool checkAll,
         return false;
     }
     off_t end = lseek(fd.get(), 0, SEEK_END);
-    unsigned char header[kImageHeaderSize];
-    if (end < static_cast<off_t>(kImageHeaderSize + kImageTrailerSize) || !ReadFully(fd.get(), header, kImageHeaderSize, 0)) {
-        error = "the image file is too short to be an image";
-        return false;
-    }
-    if (!DecodeHeader(header, info, error)) return false;
+    unsigned char trailer[kImageTrailerSize];
+    if (!ReadHeaderAndTrailer(fd.get(), end > 0 ? static_cast<uint64_t>(end) : 0, info, trailer, error)) return false;
     uint64_t fileSize = static_cast<uint64_t>(end);
     uint64_t offset = kImageHeaderSize;
     uint64_t trailerAt = fileSize - kImageTrailerSize;
@@ -196,13 +215,7 @@ bool WalkImage(const std::string& path, ImageInfo& info, bool checkAll,
         error = "the image has unexpected data after its last block";
         return false;
     }
-    unsigned char trailer[kImageTrailerSize];
-    if (!ReadFully(fd.get(), trailer, sizeof trailer, trailerAt) || std::memcmp(trailer, kTrailerMagic, 8) != 0 ||
-        Get32(trailer + 60) != Crc(trailer, 60)) {
-        error = "the image's end record is missing or damaged";
-        return false;
-    }
-    if (Get64(trailer + 8) != info.blockCount || Get64(trailer + 16) != info.streamBytes || rawTotal != info.streamBytes) {
+    if (rawTotal != info.streamBytes) {
         error = "the image's sizes do not agree (header, blocks and end record differ)";
         return false;
     }
@@ -223,16 +236,16 @@ ImageWriter::~ImageWriter() {
     delete static_cast<Sha256*>(sha_);
 }
 
-bool ImageWriter::WriteAt(const void* data, size_t size, uint64_t offset, std::string& error) {
+bool ImageWriter::WriteOut(const void* data, size_t size, std::string& error) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
     while (size) {
-        ssize_t n = pwrite(fd_, p, size, static_cast<off_t>(offset));
+        ssize_t n = write(fd_, p, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error = "the image file cannot be written (" + std::string(n < 0 ? std::strerror(errno) : "no room") + ")";
             return false;
         }
-        p += n; size -= static_cast<size_t>(n); offset += static_cast<uint64_t>(n);
+        p += n; size -= static_cast<size_t>(n);
     }
     return true;
 }
@@ -249,35 +262,40 @@ bool ImageWriter::FlushOutput(bool all, std::string& error) {
     uint64_t cut = all ? end : end / kAlign * kAlign;
     if (cut <= outStart_) return true;
     size_t count = static_cast<size_t>(cut - outStart_);
-    if (!WriteAt(out_.data(), count, outStart_, error)) return false;
+    if (!WriteOut(out_.data(), count, error)) return false;
     out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(count));
     outStart_ = cut;
     return true;
 }
 
 bool ImageWriter::Create(const std::string& path, const ImageInfo& info, std::string& error) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        error = "the image file cannot be created (" + std::string(std::strerror(errno)) + ")";
+        return false;
+    }
     path_ = path;
+    return Attach(fd, info, error);
+}
+
+bool ImageWriter::Attach(int fd, const ImageInfo& info, std::string& error) {
+    fd_ = fd;
     info_ = info;
     info_.streamBytes = 0;
     info_.blockCount = 0;
     info_.createdUnix = static_cast<uint64_t>(std::time(nullptr));
     if (info_.level > 9) info_.level = 9;
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd_ < 0) {
-        error = "the image file cannot be created (" + std::string(std::strerror(errno)) + ")";
-        return false;
-    }
     sha_ = new Sha256();
     unsigned char header[kImageHeaderSize];
-    EncodeHeader(info_, header);  // block count 0 marks it unfinished until Finish
+    EncodeHeader(info_, header);
     offset_ = 0;
-    if (!WriteAt(header, sizeof header, 0, error)) return false;
-    offset_ = kImageHeaderSize;
-    outStart_ = kImageHeaderSize;
+    outStart_ = 0;
     out_.reserve(8u << 20);
     raw_.reserve(kImageBlockSize);
     unsigned cores = std::thread::hardware_concurrency();
     batch_ = cores < 1 ? 1 : cores > 8 ? 8 : cores;
+    if (!Append(header, sizeof header, error)) return false;
+    offset_ = kImageHeaderSize;
     return true;
 }
 
@@ -364,19 +382,17 @@ bool ImageWriter::Finish(ImageInfo& result, std::string& error) {
     Put32(trailer + 60, Crc(trailer, 60));
     if (!Append(trailer, sizeof trailer, error) || !FlushOutput(true, error)) return false;
     offset_ += sizeof trailer;
-    unsigned char header[kImageHeaderSize];
-    EncodeHeader(info_, header);
-    if (!WriteAt(header, sizeof header, 0, error)) return false;
-    if (fsync(fd_) != 0) {
+    struct stat st;
+    if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && fsync(fd_) != 0) {
         error = "the image file could not be flushed to disk (" + std::string(std::strerror(errno)) + ")";
         return false;
     }
-    if (close(fd_) != 0) {
-        fd_ = -1;
+    int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) {
         error = "the image file could not be closed (" + std::string(std::strerror(errno)) + ")";
         return false;
     }
-    fd_ = -1;
     info_.sha256 = Sha256::Hex(digest);
     result = info_;
     return true;
@@ -396,12 +412,9 @@ bool ReadImageHeader(const std::string& path, ImageInfo& info, std::string& erro
         error = "the image file cannot be opened (" + std::string(std::strerror(errno)) + ")";
         return false;
     }
-    unsigned char header[kImageHeaderSize];
-    if (!ReadFully(fd.get(), header, sizeof header, 0)) {
-        error = "the image file is too short to be an image";
-        return false;
-    }
-    return DecodeHeader(header, info, error);
+    off_t end = lseek(fd.get(), 0, SEEK_END);
+    unsigned char trailer[kImageTrailerSize];
+    return ReadHeaderAndTrailer(fd.get(), end > 0 ? static_cast<uint64_t>(end) : 0, info, trailer, error);
 }
 
 bool VerifyImage(const std::string& path, ImageInfo& info, const ProgressFn& progress, std::string& error) {

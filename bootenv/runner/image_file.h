@@ -1,5 +1,6 @@
 // Our image container (".GHO" by the program's naming): a 512-byte header, the partition stream in
-// checksummed blocks (each deflate-compressed or stored), and a trailer with the SHA-256 of all blocks.
+// checksummed blocks (each deflate-compressed or stored), and a trailer with the totals and the SHA-256
+// of all blocks. It is written strictly in order, so it can go through a pipe.
 // The layout is documented in docs/image-format.md.
 #pragma once
 #include <cstdint>
@@ -34,6 +35,8 @@ public:
     ~ImageWriter();
     // Creates the file (replacing one). info's size fields describe the source; the rest is filled in.
     bool Create(const std::string& path, const ImageInfo& info, std::string& error);
+    // Writes into an open descriptor instead (a pipe to a helper that stores the file); takes it over.
+    bool Attach(int fd, const ImageInfo& info, std::string& error);
     bool Write(const void* data, size_t size, std::string& error);
     // Writes the last block, the trailer and the final header, and flushes the file to disk.
     bool Finish(ImageInfo& result, std::string& error);
@@ -48,7 +51,7 @@ private:
     };
     bool FlushBlock(std::string& error);   // closes the current block and writes full batches
     bool WriteBatch(std::string& error);   // packs the pending blocks in parallel and writes them in order
-    bool WriteAt(const void* data, size_t size, uint64_t offset, std::string& error);
+    bool WriteOut(const void* data, size_t size, std::string& error);
     // Output goes through a buffer written in large pieces aligned to 1 MiB of the file: file systems
     // served by a helper process (ntfs-3g) write whole clusters much faster than scattered pieces.
     bool Append(const void* data, size_t size, std::string& error);
@@ -65,7 +68,7 @@ private:
     void* sha_ = nullptr;
 };
 
-// Reads the header only (cheap): for messages and the size check before the full verification.
+// Reads the header and the end record only (cheap): for the size check before the full verification.
 bool ReadImageHeader(const std::string& path, ImageInfo& info, std::string& error);
 
 // Reads the whole image and checks everything: header, every block's checksums and decompression,

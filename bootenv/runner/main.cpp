@@ -188,13 +188,15 @@ void Runner::DumpJob(const GhostCommand& command) {
     } else if (!MountPartition(targetPart.device, targetFs, kOtherDir, false, targetMount, code, error)) {
         Fail("the drive for the image cannot be written: " + error, false);
     }
+    Mount& targetMountRef = IsSystem(target) ? systemMount_ : targetMount;
     std::optional<std::string> imagePath = ResolveForWriting(targetDir, command.target.path, true);
     if (!imagePath) {
-        Unmount(targetMount);
+        Unmount(targetMountRef);
         Fail("the folder for the image file " + command.target.path + " cannot be made", false);
     }
     // Written under a temporary name: an older image stays until the new one is complete.
     std::string partial = *imagePath + ".partial";
+    RemoveFile(partial);
     DumpRequest request;
     request.device = sourcePart.device;
     request.fileSystem = sourceFs;
@@ -203,10 +205,45 @@ void Runner::DumpJob(const GhostCommand& command) {
     request.usedBytes = used;
     request.imagePath = partial;
     request.level = CompressionLevel(command.compression);
+    // On NTFS the file is stored through ntfs-3g's library by a helper, with the partition unmounted:
+    // through the FUSE mount every 4 KiB costs a round of metadata updates.
+    pid_t store = -1;
+    if (targetFs == "ntfs") {
+        std::string inside = partial.substr(std::string(targetDir).size());
+        Unmount(targetMountRef);
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) Fail("no pipe for storing the image", false);
+        unlink("/tmp/ntfswrite.log");
+        store = StartProgram({"/bin/vorlane-ntfswrite", targetPart.device, inside}, pipeFds[0], -1, "/tmp/ntfswrite.log");
+        close(pipeFds[0]);
+        if (store < 0) {
+            close(pipeFds[1]);
+            Fail("the program that stores the image cannot be started", false);
+        }
+        request.outputFd = pipeFds[1];
+    }
     ImageInfo result;
     Say("Saving " + FormatBytes(static_cast<double>(used)) + " in use on " + sourcePart.device + " (compression level " +
         std::to_string(request.level) + ")");
     bool ok = DumpPartition(request, result, error);
+    if (store > 0) {
+        int stored = WaitProgram(store);
+        if (stored != 0) {
+            std::string why = LastLines("/tmp/ntfswrite.log", 1);
+            if (ok) error = "the image file could not be stored: " + why;
+            else error += " (" + why + ")";
+            ok = false;
+        }
+        // Mounted again to give the file its name (or to remove what was stored).
+        std::string mountError;
+        bool mounted = IsSystem(target) ? MountSystem(false, mountError)
+                                        : MountPartition(targetPart.device, targetFs, kOtherDir, false, targetMount, code,
+                                                         mountError);
+        if (!mounted) {
+            if (ok) error = "the image was stored but cannot be named: " + mountError;
+            ok = false;
+        }
+    }
     if (ok && !MoveOver(partial, *imagePath)) {
         ok = false;
         error = "the finished image could not be given its name";

@@ -146,15 +146,15 @@ TEST_F(ImageFileTest, EveryKindOfDamageIsFoundBeforeAnythingIsWritten) {
 
 TEST_F(ImageFileTest, AnUnfinishedImageIsRefused) {
     ImageInfo info;
-    info.level = 1;
+    info.level = 0;  // stored: the blocks reach the disk before the end
     info.fileSystem = "ntfs";
     info.streamKind = "partclone";
     ImageWriter writer;
     std::string error;
     ASSERT_TRUE(writer.Create(path_, info, error));
-    std::string stream = Stream(5000);
+    std::string stream = Stream(12 * kImageBlockSize);
     ASSERT_TRUE(writer.Write(stream.data(), stream.size(), error));
-    // Never finished: the header still says no blocks.
+    // Never finished: blocks are on the disk but the end record is not.
     ImageInfo header;
     EXPECT_FALSE(ReadImageHeader(path_, header, error));
     EXPECT_NE(error.find("incomplete"), std::string::npos) << error;
