@@ -403,35 +403,18 @@ void DownloadRun::SaveState() {
   savedBytes_ = IntervalBytes(state.done);
 }
 
-void DownloadRun::CloseTrackedRequests() {
-  for (auto& entry : requests_) {
-    if (entry.second) InternetCloseHandle(entry.second);
-  }
-  requests_.clear();
-}
-
-void DownloadRun::TrackRequest(int id, HINTERNET request) {
-  LockHolder hold(lock_);
-  if (request) {
-    requests_[id] = request;
-  } else {
-    requests_.erase(id);
-  }
-}
-
 void DownloadRun::EndRun(int32_t status) {
   {
     LockHolder hold(lock_);
     stopped_ = true;
     plan_.ReleaseAll();
-    CloseTrackedRequests();
   }
+  ended_ = true;
   SetEvent(stopEvent_.Get());
   SaveState();
   LockHolder hold(lock_);
   data_.Reset();
   state_.Reset();
-  session_.Reset();
   status_ = status;
 }
 
@@ -441,10 +424,10 @@ void DownloadRun::Finish() {
   {
     LockHolder hold(lock_);
     stopped_ = true;
-    CloseTrackedRequests();
     data = data_.Get();
     total = plan_.Total();
   }
+  ended_ = true;
   SetEvent(stopEvent_.Get());
   LARGE_INTEGER end;
   end.QuadPart = total;
@@ -454,7 +437,6 @@ void DownloadRun::Finish() {
     data_.Reset();
     state_.Reset();
   }
-  session_.Reset();
   if (ok) ok = MoveFileExW(paths_.temp.c_str(), paths_.final.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
   if (ok) DeleteFileW(paths_.state.c_str());
@@ -538,12 +520,14 @@ DownloadRun::FetchResult DownloadRun::Fetch(int id, Assignment* a, char* buffer,
   InternetHandle connection, request;
   HttpAnswer answer;
   HINTERNET session;
+  HttpTarget target;
   {
     LockHolder hold(lock_);
     if (stopped_) return FetchResult::kStop;
     session = session_.Get();
+    target = target_;
   }
-  DWORD error = SendGet(session, target_, RangeHeaders(*a), &connection, &request, &answer);
+  DWORD error = SendGet(session, target, RangeHeaders(*a), &connection, &request, &answer);
   if (error != ERROR_SUCCESS) {
     if (stopRequested_) return FetchResult::kStop;
     if (IsPermanentNetworkError(error)) {
@@ -552,7 +536,14 @@ DownloadRun::FetchResult DownloadRun::Fetch(int id, Assignment* a, char* buffer,
     }
     return IsConnectionRefusal(error) ? FetchResult::kRefused : FetchResult::kRetry;
   }
-  TrackRequest(id, request.Get());
+  if ((answer.status == 200 || answer.status == 206) && !answer.finalUrl.empty()) {
+    // After a redirect, the next requests go straight to where it led.
+    HttpTarget moved;
+    if (ParseHttpUrl(answer.finalUrl, &moved)) {
+      LockHolder hold(lock_);
+      target_ = moved;
+    }
+  }
   FetchResult result;
   // A connection closed before any status line reads as status 0: the server refused it.
   StatusClass kind = answer.status < 100 ? StatusClass::kTransient : ClassifyStatus(answer.status);
@@ -602,16 +593,8 @@ DownloadRun::FetchResult DownloadRun::Fetch(int id, Assignment* a, char* buffer,
       result = FetchResult::kRetry;
       break;
   }
-  // The controller may have closed the request to end the run: close it here only if it did not.
-  {
-    LockHolder hold(lock_);
-    auto it = requests_.find(id);
-    if (it == requests_.end()) {
-      request.Release();
-    } else {
-      requests_.erase(it);
-    }
-  }
+  // Each connection closes only its own handles (a handle closed from another thread could be reused
+  // by a new request while this one still reads). A run that ended is noticed between reads.
   return stopRequested_ && result != FetchResult::kFatal ? FetchResult::kStop : result;
 }
 
@@ -705,7 +688,7 @@ DownloadRun::FetchResult DownloadRun::ReadInto(int id, const Assignment& a, HINT
   int64_t offset = a.from;
   SpeedLimiter& limiter = GlobalSpeedLimiter();
   for (;;) {
-    if (stopRequested_) return FetchResult::kStop;
+    if (stopRequested_ || ended_) return FetchResult::kStop;
     DWORD want = kBufferSize;
     int64_t rate = limiter.Rate();
     if (rate > 0) want = static_cast<DWORD>(std::max<int64_t>(4096, std::min<int64_t>(kBufferSize, rate / 8)));

@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <string>
 #include "app/simple_lock.h"
 #include "app/unique_handle.h"
@@ -93,8 +92,6 @@ class DownloadRun {
   std::wstring RangeHeaders(const Assignment& a);
   void RememberValidators(const HttpAnswer& answer);
   bool SameVersionAs(const HttpAnswer& answer, int64_t size);
-  void TrackRequest(int id, HINTERNET request);
-  void CloseTrackedRequests();
   uint32_t NextRandom();
 
   RunParams params_;
@@ -102,6 +99,7 @@ class DownloadRun {
   HttpTarget target_;
   std::atomic<long> refs_{1};
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> ended_{false};  // the run finished or stopped: connections end at their next read
   UniqueHandle controller_;
   UniqueHandle wake_;       // auto-reset: progress worth saving, a worker ended
   UniqueHandle stopEvent_;  // manual-reset: set when the run ends (interrupts back-off waits)
@@ -130,6 +128,5 @@ class DownloadRun {
   int mismatches_ = 0;
   DWORD lastRefusal_ = 0;
   int64_t preallocated_ = -1;
-  std::map<int, HINTERNET> requests_;
   uint32_t random_ = 0;
 };

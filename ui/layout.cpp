@@ -364,7 +364,7 @@ std::vector<UiRect> CListUI::ArrangeChildren(const UiRect& rc) {
   if (content > 0) content -= childPadding_;
   contentHeight_ = content;
   int visibleHeight = area.Height();
-  if (showScrollBar_ && content > visibleHeight) area.right -= kScrollBarWidth;
+  if (showScrollBar_ && content > visibleHeight) area.right -= Look().width;
   int range = std::max(0, content - visibleHeight);
   if (scrollPos_ > range) scrollPos_ = range;
   UiRect virtualArea(area.left, area.top - scrollPos_, area.right, area.top - scrollPos_ + std::max(content, visibleHeight));
@@ -377,28 +377,84 @@ UiRect CListUI::ChildClip() const {
 
 CControlUI* CListUI::FindControlAt(POINT pt) { return CContainerUI::FindControlAt(pt); }
 
+bool CListUI::ScrollBarRects(UiRect& track, UiRect& thumb) const {
+  UiRect view = ChildClip();
+  int visibleHeight = view.Height();
+  if (!showScrollBar_ || contentHeight_ <= visibleHeight || visibleHeight <= 0) return false;
+  track = UiRect(view.right - Look().width, view.top, view.right, view.bottom);
+  int thumbHeight = std::max(20, visibleHeight * visibleHeight / contentHeight_);
+  int range = contentHeight_ - visibleHeight;
+  int thumbTop = view.top + (visibleHeight - thumbHeight) * scrollPos_ / (range > 0 ? range : 1);
+  thumb = UiRect(track.left, thumbTop, track.right, thumbTop + thumbHeight);
+  return true;
+}
+
 void CListUI::DoEvent(TEventUI& event) {
   UiLockGuard g;
-  if (event.type == UiEvent::Wheel) {
-    int delta = static_cast<short>(HIWORD(event.wParam));
-    SetScrollPos(scrollPos_ + (delta > 0 ? -kWheelStep : kWheelStep));
-    return;
+  UiRect track, thumb;
+  bool bar = ScrollBarRects(track, thumb);
+  const POINT& pt = event.ptMouse;
+  switch (event.type) {
+    case UiEvent::Wheel: {
+      int delta = static_cast<short>(HIWORD(event.wParam));
+      SetScrollPos(scrollPos_ + (delta > 0 ? -kWheelStep : kWheelStep));
+      return;
+    }
+    case UiEvent::ButtonDown:
+      if (!bar || !track.Contains(pt.x, pt.y)) break;
+      if (thumb.Contains(pt.x, pt.y)) {
+        // Dragging the thumb moves the rows in proportion.
+        dragging_ = true;
+        dragStartY_ = pt.y;
+        dragStartPos_ = scrollPos_;
+      } else {
+        // A click on the track pages towards it.
+        int page = ChildClip().Height();
+        SetScrollPos(scrollPos_ + (pt.y < thumb.top ? -page : page));
+      }
+      return;
+    case UiEvent::MouseMove:
+      if (dragging_ && bar) {
+        int travel = track.Height() - thumb.Height();
+        if (travel > 0) SetScrollPos(dragStartPos_ + (pt.y - dragStartY_) * GetScrollRange() / travel);
+        return;
+      }
+      break;
+    case UiEvent::ButtonUp:
+      if (dragging_) {
+        dragging_ = false;
+        return;
+      }
+      break;
+    default:
+      break;
   }
   CVerticalLayoutUI::DoEvent(event);
 }
 
 void CListUI::DoPaint(const PaintContext& ctx, const UiRect& clip) {
   CVerticalLayoutUI::DoPaint(ctx, clip);
-  UiRect view = ChildClip();
-  int visibleHeight = view.Height();
-  if (!showScrollBar_ || contentHeight_ <= visibleHeight || visibleHeight <= 0) return;
-  // A slim scroll bar: track and thumb.
-  UiRect track(view.right - kScrollBarWidth, view.top, view.right, view.bottom);
-  CRenderEngine::DrawColor(ctx.dc, track, 0xFFEDEFF2);
-  int thumbHeight = std::max(20, visibleHeight * visibleHeight / contentHeight_);
-  int range = contentHeight_ - visibleHeight;
-  int thumbTop = view.top + (visibleHeight - thumbHeight) * scrollPos_ / (range > 0 ? range : 1);
-  CRenderEngine::DrawColor(ctx.dc, UiRect(track.left + 1, thumbTop, track.right - 1, thumbTop + thumbHeight), 0xFFB8C0CC);
+  ScrollBarLook look = Look();
+  UiRect track, thumb;
+  if (!ScrollBarRects(track, thumb)) return;
+  if (look.trackImage.empty() || !CRenderEngine::DrawImageString(ctx.dc, ctx.manager, track, track, look.trackImage)) {
+    CRenderEngine::DrawColor(ctx.dc, track, 0xFFEDEFF2);
+  }
+  if (look.thumbImage.empty() || !CRenderEngine::DrawImageString(ctx.dc, ctx.manager, thumb, thumb, look.thumbImage)) {
+    CRenderEngine::DrawColor(ctx.dc, UiRect(thumb.left + 1, thumb.top, thumb.right - 1, thumb.bottom), 0xFFB8C0CC);
+  }
+}
+
+CListUI::ScrollBarLook CListUI::Look() const {
+  ScrollBarLook look;
+  look.width = kScrollBarWidth;
+  if (manager_ == nullptr) return look;
+  for (const auto& kv : ParseAttributeList(manager_->GetDefaultAttributeList(L"VScrollBar"))) {
+    if (kv.first == L"width" && ParseInt(kv.second) > 0) look.width = ParseInt(kv.second);
+    if (kv.first == L"bknormalimage") look.trackImage = kv.second;
+    if (kv.first == L"thumbnormalimage") look.thumbImage = kv.second;
+  }
+  return look;
 }
 
 void CListContainerElementUI::DoPaint(const PaintContext& ctx, const UiRect& clip) {

@@ -118,7 +118,18 @@ class CListUI : public CVerticalLayoutUI {
   UiRect ChildClip() const override;
 
  private:
+  // The vertical scroll bar as the skin's "VScrollBar" defaults describe it (width, track and thumb
+  // images); a slim drawn bar when the skin gives none.
+  struct ScrollBarLook {
+    int width = 8;
+    std::wstring trackImage, thumbImage;
+  };
+  ScrollBarLook Look() const;
+  // Track and thumb rectangles; false when no scroll bar is shown.
+  bool ScrollBarRects(UiRect& track, UiRect& thumb) const;
   int scrollPos_ = 0;
+  bool dragging_ = false;
+  int dragStartY_ = 0, dragStartPos_ = 0;
   int contentHeight_ = 0;
   bool showScrollBar_ = true;
   uint32_t itemTextColor_ = 0, itemSelectedTextColor_ = 0, itemSelectedBkColor_ = 0, itemHotTextColor_ = 0,

@@ -381,3 +381,50 @@ TEST_F(FrameWindowTest, ARunningDataJobKeepsItsStartButtonDisabled) {
   SendMessageW(hwnd, WM_DATA_JOB_DONE, kDataRestoreJob, 0);
   EXPECT_TRUE(window->btnrecoverydata->IsEnabled());
 }
+
+// Catalogue rows built from "item1.xml" stack at 95 pixels in the list page and scroll with the wheel.
+TEST_F(FrameWindowTest, CatalogueRowsStackAndScroll) {
+  ASSERT_NE(window->listsystem, nullptr);
+  for (int i = 0; i < 7; ++i) {
+    CDialogBuilder builder;
+    CControlUI* row = builder.Create(L"item1.xml", nullptr, &window->PaintManager());
+    ASSERT_NE(row, nullptr);
+    row->SetFixedHeight(95);
+    ASSERT_TRUE(window->listsystem->AddAt(row, i));
+    row->FindSubControl(L"labsystemname")->SetText(L"Windows 7 旗舰版 " + std::to_wstring(i));
+  }
+  window->tabswitch->SelectItem(5);
+  UpdateWindow(hwnd);
+  UiRect list = window->listsystem->GetPos();
+  UiRect inset = window->listsystem->GetInset();
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(window->listsystem->GetItemAt(i)->GetPos().top, list.top + inset.top + 95 * i) << i;
+  }
+  ASSERT_GT(window->listsystem->GetScrollRange(), 0);
+  CControlUI* second = window->listsystem->GetItemAt(1)->FindSubControl(L"btnselectthis");
+  UiRect b = second->GetPos();
+  POINT screen = {(b.left + b.right) / 2, (b.top + b.bottom) / 2};
+  ClientToScreen(hwnd, &screen);
+  SendMessageW(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)), MAKELPARAM(screen.x, screen.y));
+  UpdateWindow(hwnd);
+  EXPECT_GT(window->listsystem->GetScrollPos(), 0);
+  EXPECT_EQ(window->listsystem->GetItemAt(0)->GetPos().top, list.top + inset.top - window->listsystem->GetScrollPos());
+
+  // The scroll bar: a click on the track below the thumb pages down; dragging the thumb scrolls.
+  window->listsystem->SetScrollPos(0);
+  int barX = list.right - inset.right - 3;
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(barX, list.bottom - inset.bottom - 3));
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(barX, list.bottom - inset.bottom - 3));
+  EXPECT_EQ(window->listsystem->GetScrollPos(),
+            std::min(window->listsystem->GetScrollRange(), list.Height() - inset.top - inset.bottom));
+  window->listsystem->SetScrollPos(0);
+  int thumbY = list.top + inset.top + 5;
+  SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(barX, thumbY));
+  SendMessageW(hwnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(barX, thumbY + 40));
+  int dragged = window->listsystem->GetScrollPos();
+  SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(barX, thumbY + 40));
+  EXPECT_GT(dragged, 0);
+  EXPECT_EQ(window->listsystem->GetScrollPos(), dragged);
+  window->listsystem->RemoveAll();
+  EXPECT_EQ(window->listsystem->GetCount(), 0);
+}

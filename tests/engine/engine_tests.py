@@ -209,6 +209,8 @@ class DownloadTests(EngineCase):
         self.server.control("fault", path="/moved.gho", status=302, location=self.server.base + "/real.gho")
         result = run_harness(self.task(self.server.base + "/moved.gho", "real.gho"))
         self.assertDownloaded("real.gho", result)
+        self.assertEqual(len(self.requests("moved.gho")), 1)  # the ranges go straight to the new address
+        self.assertGreater(len(self.requests("real.gho")), 1)
 
     def test_empty_file_and_file_without_validators(self):
         with open(os.path.join(self.server.root, "empty.gho"), "wb"):

@@ -11,8 +11,8 @@
 //   --deltemp           only XL_DelTempFile for each task's name and folder
 //   --size URL          only XL_GetFileSizeWithUrl
 //   --progress          print a progress line each second
-// Prints "task I status=S code=C total=T done=D name=N" per task and "memory peak_working_set=W
-// peak_private=P". Exit: 0 all completed, 1 one failed, 3 stopped, 4 library missing, 5 no wrapper, 6 timeout.
+// Prints "elapsed_ms=E" (from the start to the end of all tasks), "task I status=S code=C total=T done=D
+// name=N" per task and "memory peak_working_set=W peak_private=P". Exit: 0 all completed, 1 one failed, 3 stopped, 4 library missing, 5 no wrapper, 6 timeout.
 #include <windows.h>
 #include <psapi.h>
 #include <cstdio>
@@ -183,6 +183,7 @@ int Run(const Options& o) {
       return 6;
     }
   }
+  printf("elapsed_ms=%lu\n", static_cast<unsigned long>(GetTickCount() - started));
   int exitCode = 0;
   for (size_t i = 0; i < handles.size(); ++i) {
     PrintInfo(i, infos[i]);

@@ -139,3 +139,24 @@ TEST(TreeLayout, ListRowsScroll) {
   list->RemoveAll();
   EXPECT_EQ(list->GetCount(), 0);
 }
+
+TEST(TreeLayout, ListScrollBarWidthComesFromTheSkinDefaults) {
+  CPaintManagerUI pm;
+  CDialogBuilder builder;
+  CControlUI* root = builder.CreateFromBytes(
+      "<Window><Default name=\"VScrollBar\" value=\"width=&quot;16&quot; thumbnormalimage=&quot;file='s.bmp' "
+      "source='0,32,16,80' corner='0,6,0,6' mask='#FFFF00FF'&quot;\" /><List name=\"l\" /></Window>",
+      nullptr, &pm);
+  ASSERT_TRUE(pm.AttachDialog(root));
+  auto* list = dynamic_cast<CListUI*>(root);
+  for (int i = 0; i < 4; ++i) {
+    auto* row = new CListContainerElementUI;
+    row->SetFixedHeight(95);
+    list->Add(row);
+  }
+  pm.LayoutNow(300, 200);
+  EXPECT_EQ(list->GetItemAt(0)->GetPos().right, 300 - 16);
+  list->RemoveAll();
+  pm.LayoutNow(300, 200);
+  EXPECT_EQ(list->GetScrollRange(), 0);
+}
