@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "app/text_format.h"
+#include "boot/boot_config.h"
 #include "sysinfo/os_version.h"
 
 Environment TheEnvironment;
@@ -117,9 +118,13 @@ void InitWorkPaths() {
   JoinPath(env.DataBackupFolder, work, L"VorlaneBak");
   JoinPath(env.DownloadFolder, work, L"Download");
 
+  ExtractBootTools();
+
   env.WorkDrive = work[0];
 
   CreateFolderWithParents(env.SystemBackupFolder);
   CreateFolderWithParents(env.DataBackupFolder);
   CreateFolderWithParents(env.DownloadFolder);
+
+  InitBootConfig();
 }

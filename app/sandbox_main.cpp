@@ -11,6 +11,7 @@
 #include "app/sandbox_script.h"
 #include "app/sandbox_transcript.h"
 #include "app/text_format.h"
+#include "boot/command_runner.h"
 #include "sysinfo/simulated_machine.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -304,6 +305,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   SetDeviceIo(g_machine.get());
 
   SetDialogs(&g_dialogs);
+  SetCommandObserver([](const std::wstring& line) { Dialogs().NoteCommand(line); });
   SetToolkitMessageBox(ToolkitMessageBox);
   CWebBrowserUI::SetNavigateObserver(OnNavigate);
   SetFrameReadyHook(OnFrameReady);

@@ -1,0 +1,48 @@
+// The payload sets and boot tools carried as "GHOST_DATA" resources, the program-wide record that names
+// them, and the routine that writes one of them to disk.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Which one-time boot entry (and payload set) an operation is about.
+enum EntryKind { EntryBackup = 1, EntryReinstall = 2 };
+
+// How the machine starts Windows: through boot.ini, or through the BCD store.
+enum BootStyle { BootStyleLegacy = 1, BootStyleBcd = 2 };
+
+struct BootConfig {
+  wchar_t systemDrive = L'C';
+  std::wstring bcdbootPath;
+  std::wstring bcdeditPath;
+  std::wstring partToolPath;
+  // Boot entry identifiers without braces, indexed by EntryKind (index 0 unused).
+  const wchar_t* entryIds[3] = {L"", L"12310282-F678-420E-A313-468C5687342A",
+                                L"A3B315FE-ADCA-4FB0-848C-EB3529FF0340"};
+  // Resource ids and file names of a set, in the order boot image, loader, loader boot sector.
+  uint16_t backupSetIds[3] = {130, 131, 134};
+  uint16_t reinstallSetIds[3] = {132, 133, 135};
+  const wchar_t* backupSetNames[3] = {L"KW.lsn", L"kwldr", L"kwldr.mbr"};
+  const wchar_t* reinstallSetNames[3] = {L"KX.lsn", L"kxldr", L"kxldr.mbr"};
+  const wchar_t* payloadType = L"GHOST_DATA";
+  const wchar_t* backupJobName = L"Ghost.ba_";
+  const wchar_t* reinstallJobName = L"ghost._KX";
+};
+
+extern BootConfig TheBootConfig;
+
+// Resource ids of the three tools.
+constexpr uint16_t kBcdeditResourceId = 137;
+constexpr uint16_t kPartToolResourceId = 142;
+constexpr uint16_t kBcdbootResourceId = 143;
+
+// The boot style of a release code: false for releases the program does not prepare (12 and above).
+bool BootStyleForOsIndex(int32_t osIndex, BootStyle& style);
+
+// Forms the three tool paths in ToolFolder and writes the tools there, replacing earlier copies.
+void ExtractBootTools();
+// Copies the system drive and tool paths of the environment into TheBootConfig.
+void InitBootConfig();
+// Writes resource id of the given type from the program's own module to path, replacing any file there.
+// False when the file cannot be created (nothing written) or the resource is missing or empty (the file is
+// left empty).
+bool WriteResourceToFile(const std::wstring& path, uint16_t id, const wchar_t* type);
