@@ -64,10 +64,18 @@ bool ControlConnectionWindow::AskYesNo(const std::wstring& text, const std::wstr
   return ask_ ? ask_(text, caption) : false;
 }
 
+void ControlConnectionWindow::EndProcess(UINT exitCode) {
+  if (end_) {
+    end_(exitCode);
+    return;
+  }
+  ConnectionWindow::EndProcess(exitCode);
+}
+
 DWORD WINAPI CatalogueThread(LPVOID param) {
   std::unique_ptr<CatalogueThreadParam> p(static_cast<CatalogueThreadParam*>(param));
   if (!p) return 0;
-  ControlConnectionWindow window(p->installButton, p->connectLabel, p->ask);
+  ControlConnectionWindow window(p->installButton, p->connectLabel, p->ask, p->endProcess);
   RunConnectionSequence(window);
   return 0;
 }

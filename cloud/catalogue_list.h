@@ -37,18 +37,21 @@ using YesNoQuestion = std::function<bool(const std::wstring& text, const std::ws
 // written through the toolkit's thread-safe setters, and the window's question box.
 class ControlConnectionWindow : public ConnectionWindow {
  public:
-  ControlConnectionWindow(DuiLib::CControlUI* installButton, DuiLib::CControlUI* connectLabel, YesNoQuestion ask)
-      : install_(installButton), connect_(connectLabel), ask_(std::move(ask)) {}
+  ControlConnectionWindow(DuiLib::CControlUI* installButton, DuiLib::CControlUI* connectLabel, YesNoQuestion ask,
+                          std::function<void(UINT)> endProcess = nullptr)
+      : install_(installButton), connect_(connectLabel), ask_(std::move(ask)), end_(std::move(endProcess)) {}
   void SetInstallEnabled(bool enabled) override;
   void SetInstallTip(const std::wstring& tip) override;
   void SetStatusText(const std::wstring& text) override;
   void ApplyStatusAttributes(const std::wstring& list) override;
   bool AskYesNo(const std::wstring& text, const std::wstring& caption) override;
+  void EndProcess(UINT exitCode) override;
 
  private:
   DuiLib::CControlUI* install_;
   DuiLib::CControlUI* connect_;
   YesNoQuestion ask_;
+  std::function<void(UINT)> end_;
 };
 
 // The record CatalogueThread receives (the thread owns it).
@@ -56,6 +59,7 @@ struct CatalogueThreadParam {
   DuiLib::CControlUI* installButton = nullptr;  // InstallButton
   DuiLib::CControlUI* connectLabel = nullptr;   // ConnectLabel
   YesNoQuestion ask;                            // the main window's Yes/No box
+  std::function<void(UINT)> endProcess;         // ends the process after the update; ExitProcess when empty
 };
 
 // The connection sequence on its own thread; param is a CatalogueThreadParam* (deleted at the end).

@@ -38,6 +38,12 @@ std::vector<uint8_t> BuiltInBootCode() {
   return std::vector<uint8_t>(data, data + SizeofResource(self, found));
 }
 
+// Under Wine a raw disk name can reach the host's own disk: the tool never touches disks there.
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 UniqueHandle OpenDisk(uint32_t disk) {
   std::wstring name = L"\\\\.\\PhysicalDrive" + std::to_wstring(disk);
   return UniqueHandle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -112,5 +118,6 @@ int wmain(int argc, wchar_t** argv) {
   DsptCommand command;
   std::wstring error;
   if (!ParseDsptArguments(args, command, error)) return Fail(kDsptBadArguments, error);
+  if (UnderWine()) return Fail(kDsptRefused, L"running under Wine, where disks are never touched; nothing changed");
   return command.kind == DsptCommand::Activate ? Activate(command) : WriteMbr(command);
 }

@@ -43,6 +43,13 @@ screenshot restore-data.png
 click optcontact
 dump
 screenshot contact.png
+click optbackdata
+choose-folder C:\VRLN\Chosen
+click btnlookbackdata
+wait-text editbackdata Chosen 5
+click optrecosystem
+choose-file cancel
+click btnlookrecosys
 answer IDCANCEL
 click btnclose
 wait-msgbox 5
@@ -106,6 +113,8 @@ expect 6 "page 4" \
   'control optcontact class=Option enabled=1 visible=1 selected=1 text="联系我们"' \
   'control optrecodata class=Option enabled=1 visible=1 selected=0 text="资料还原"'
 grep -qE '^shell verb="OPEN" file="[^"]+" parameters="" show=5$' "$t" || fail "the contact option opened nothing"
+grep -qxF 'choose-folder title="请选择路径" answer="C:\VRLN\Chosen"' "$t" || fail "folder choice"
+grep -qxF 'choose-file title="选择文件" answer=cancel' "$t" || fail "cancelled file choice"
 grep -qxF 'msgbox caption="提示" flags=0x00000001 text="是否退出Vorlane？" answer=IDCANCEL' "$t" || fail "close question"
 grep -qx 'exit 0' "$t" || fail "the window did not close normally"
 grep -q '^first-paint ' "$t" || fail "no first paint reported"

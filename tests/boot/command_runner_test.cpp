@@ -139,3 +139,40 @@ TEST_F(RunnerTest, TheObserverHearsEveryCommandLineBeforeItRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::wstring> g_commands;
+
+// Every job and entry operation begins with the seven unhide commands and ends with the seven hide
+// commands, whatever it writes in between (checked on the command lines, which do not depend on how
+// well the attrib at hand applies them).
+TEST_F(AttributeTest, EveryOperationIsWrappedInUnhideAndHide) {
+  RecordingTools tools;
+  ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), "[boot loader]\r\n"));
+  std::vector<std::wstring> unhide = BootFileAttribCommands(TestDrive(), false);
+  std::vector<std::wstring> hide = BootFileAttribCommands(TestDrive(), true);
+  struct Operation { const char* name; void (*run)(); } operations[] = {
+      {"PrepareBackupJob", [] { PrepareBackupJob(L"D:\\VRLN\\BackSystem\\BAKSYS.GHO"); }},
+      {"PrepareRestoreJob", [] { PrepareRestoreJob(L"D:\\VRLN\\Download\\win7.GHO"); }},
+      {"RegisterBackupBootEntry", [] { RegisterBackupBootEntry(); }},
+      {"RegisterReinstallBootEntry", [] { RegisterReinstallBootEntry(); }},
+  };
+  SetCommandObserver([](const std::wstring& line) { g_commands.push_back(line); });
+  for (int32_t osIndex : {1, 5}) {
+    UseTestDrive(osIndex);
+    ExtractBootTools();
+    InitBootConfig();
+    TheBootConfig.partToolPath = tools.PartToolPath();
+    for (const Operation& op : operations) {
+      g_commands.clear();
+      op.run();
+      ASSERT_GE(g_commands.size(), 14u) << op.name << " on " << osIndex;
+      EXPECT_EQ(std::vector<std::wstring>(g_commands.begin(), g_commands.begin() + 7), unhide) << op.name;
+      EXPECT_EQ(std::vector<std::wstring>(g_commands.end() - 7, g_commands.end()), hide) << op.name;
+    }
+  }
+  SetCommandObserver(nullptr);
+}
+
+}  // namespace

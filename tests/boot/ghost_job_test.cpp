@@ -99,7 +99,7 @@ TEST_F(JobTest, PreparationsAnswerTrueWhateverTheWriterAnswered) {
 }
 
 TEST_F(JobTest, ReleasesFromTwelveOnGetNothing) {
-  for (int32_t osIndex : {12, 13, 14}) {
+  for (int32_t osIndex : {12, 14}) {
     UseTestDrive(osIndex);
     EXPECT_TRUE(PrepareBackupJob(L"D:\\VRLN\\BackSystem\\BAKSYS.GHO"));
     EXPECT_TRUE(PrepareRestoreJob(L"D:\\VRLN\\Download\\win7.GHO"));
