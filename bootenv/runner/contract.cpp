@@ -1,5 +1,7 @@
 #include "contract.h"
 
+#include <vector>
+
 #include "files.h"
 #include "text.h"
 
@@ -93,6 +95,68 @@ bool PutBackBootConfiguration(const std::string& root, std::vector<std::string>&
             ok = false;
         }
     }
+    return ok;
+}
+
+std::string RemoveLoaderFromBootIni(const std::string& text, const std::string& loaderName) {
+    // Lines keep their own endings; a key names our loader when it ends in "\<loader>".
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    auto keyOf = [](const std::string& line) { return Trim(line.substr(0, line.find('='))); };
+    auto namesLoader = [&](const std::string& key) {
+        std::string lower = ToLower(key);
+        std::string suffix = "\\" + ToLower(loaderName);
+        return lower.size() >= suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    std::string section, firstSystem;
+    std::vector<bool> drop(lines.size(), false);
+    int defaultLine = -1;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string trimmed = Trim(lines[i]);
+        if (!trimmed.empty() && trimmed[0] == '[') {
+            section = ToLower(trimmed);
+            continue;
+        }
+        if (trimmed.empty() || trimmed[0] == ';' || trimmed.find('=') == std::string::npos) continue;
+        std::string key = keyOf(trimmed);
+        if (section == "[operating systems]") {
+            if (namesLoader(key)) drop[i] = true;
+            else if (firstSystem.empty()) firstSystem = key;
+        } else if (section == "[boot loader]" && EqualsNoCase(key, "default")) {
+            std::string value = Trim(trimmed.substr(trimmed.find('=') + 1));
+            if (namesLoader(value)) defaultLine = static_cast<int>(i);
+        }
+    }
+    if (defaultLine >= 0) {
+        const std::string& line = lines[defaultLine];
+        std::string ending = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0 ? "\r\n"
+                             : !line.empty() && line.back() == '\n'                             ? "\n"
+                                                                                                : "";
+        if (firstSystem.empty()) drop[defaultLine] = true;
+        else lines[defaultLine] = "default=" + firstSystem + ending;
+    }
+    std::string result;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!drop[i]) result += lines[i];
+    return result;
+}
+
+bool TakeLoaderOutOfBootIni(const std::string& root, const BootSet& set, std::vector<std::string>& log) {
+    std::optional<std::string> path = ResolveNoCase(root, "boot.ini");
+    std::string text;
+    if (!path || !ReadWholeFile(*path, text, 1 << 20)) return true;
+    std::string repaired = RemoveLoaderFromBootIni(text, set.loaderName);
+    if (repaired == text) return true;
+    SetWindowsAttributes(*path, 0);
+    bool ok = WriteWholeFile(*path, repaired);
+    SetWindowsAttributes(*path, kReadOnly | kHidden | kSystem);
+    log.push_back(ok ? "took the " + set.loaderName + " entry out of boot.ini" : "could not edit boot.ini");
     return ok;
 }
 

@@ -40,6 +40,14 @@ bool PrepareBackupSource(const std::string& root, const BootSet& set, std::vecto
 
 bool RemoveJob(const std::string& root, const BootSet& set);
 
+// Takes the set's loader out of boot.ini text: its line under [operating systems], and a "default" that
+// names it becomes the first remaining system (or goes when there is none). Other text stays as it was.
+std::string RemoveLoaderFromBootIni(const std::string& text, const std::string& loaderName);
+
+// After a failed job with no saved copy of boot.ini: without this, boot.ini would keep starting the
+// loader, which (with the job gone) starts the legacy loader again, round and round.
+bool TakeLoaderOutOfBootIni(const std::string& root, const BootSet& set, std::vector<std::string>& log);
+
 // The text of the error file: what failed, and what was done about it.
 std::string ErrorReport(const std::string& when, const std::string& job, const std::string& reason,
                         const std::vector<std::string>& actions);

@@ -301,6 +301,7 @@ void Runner::Fail(const std::string& reason, bool targetWritten) {
     std::string error;
     if (haveSystem_ && !targetWritten && MountSystem(false, error)) {
         PutBackBootConfiguration(kSystemDir, actions_);
+        TakeLoaderOutOfBootIni(kSystemDir, set_, actions_);
         if (RemoveJob(kSystemDir, set_)) actions_.push_back("deleted the job file " + set_.jobName);
         std::string report = ErrorReport(NowText(), jobText_, reason, actions_);
         if (std::optional<std::string> path = ResolveForWriting(kSystemDir, errorFile_, false)) {

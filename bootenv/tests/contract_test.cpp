@@ -157,5 +157,43 @@ TEST_F(ContractTest, ErrorReportSaysWhatAndWhy) {
     EXPECT_NE(text.find("  - deleted the job file ghost._KX\r\n"), std::string::npos);
 }
 
+
+TEST(BootIni, OurLoaderIsTakenOut) {
+    struct Case {
+        const char* name;
+        std::string before;
+        std::string after;
+    } cases[] = {
+        {"entry and default",
+         "[boot loader]\r\ntimeout=3\r\ndefault=C:\\kxldr\r\n[operating systems]\r\n"
+         "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Windows XP\" /fastdetect\r\nC:\\kxldr=Vorlane\r\n",
+         "[boot loader]\r\ntimeout=3\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n[operating systems]\r\n"
+         "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Windows XP\" /fastdetect\r\n"},
+        {"case and spaces",
+         "[Boot Loader]\r\nDefault = c:\\KXLDR\r\n[Operating Systems]\r\nC:\\KXLDR = Vorlane\r\nC:\\=\"DOS\"\r\n",
+         "[Boot Loader]\r\ndefault=C:\\\r\n[Operating Systems]\r\nC:\\=\"DOS\"\r\n"},
+        {"no other system: no default",
+         "[boot loader]\r\ndefault=C:\\kxldr\r\n[operating systems]\r\nC:\\kxldr=Vorlane\r\n",
+         "[boot loader]\r\n[operating systems]\r\n"},
+        {"another loader stays",
+         "[boot loader]\r\ndefault=C:\\kwldr\r\n[operating systems]\r\nC:\\kwldr=VorlaneBak\r\n",
+         "[boot loader]\r\ndefault=C:\\kwldr\r\n[operating systems]\r\nC:\\kwldr=VorlaneBak\r\n"},
+        {"default elsewhere stays",
+         "[boot loader]\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n[operating systems]\r\nC:\\kxldr=Vorlane",
+         "[boot loader]\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n[operating systems]\r\n"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RemoveLoaderFromBootIni(c.before, "kxldr"), c.after) << c.name;
+}
+
+TEST_F(ContractTest, FailedJobTakesTheLoaderOutOfBootIni) {
+    auto kx = *SetForTag("KX");
+    Put("boot.ini", "[boot loader]\r\ndefault=C:\\kxldr\r\n[operating systems]\r\nC:\\WINDOWS=\"XP\"\r\nC:\\kxldr=Vorlane\r\n");
+    EXPECT_TRUE(TakeLoaderOutOfBootIni(root_, kx, log_));
+    EXPECT_EQ(Get("boot.ini"), "[boot loader]\r\ndefault=C:\\WINDOWS\r\n[operating systems]\r\nC:\\WINDOWS=\"XP\"\r\n");
+    ASSERT_EQ(log_.size(), 1u);
+    EXPECT_TRUE(TakeLoaderOutOfBootIni(root_, kx, log_));  // nothing left to take out
+    EXPECT_EQ(log_.size(), 1u);
+}
+
 }  // namespace
 }  // namespace vorlane

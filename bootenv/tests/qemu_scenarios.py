@@ -353,6 +353,8 @@ def scenario_corrupt(ctx):
         with open(os.path.join(payload, name), "rb") as f:
             sysfs.put("/" + name, f.read())
     sysfs.put("/ghost._KX", job)
+    # A reinstall edit of boot.ini (no saved copy): after the failure it must no longer start the loader.
+    sysfs.put("/boot.ini", BOOT_INI_EDITED.replace(b"kwldr", b"kxldr").replace(b"VorlaneBak", b"Vorlane"))
     disk.assemble()
     floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
     text, seconds = boot(work, disk.disk, floppy, "corrupt")
@@ -363,6 +365,9 @@ def scenario_corrupt(ctx):
     report = sysfs.get("/GHOSTERR.TXT")
     check(report is not None and b"damaged" in report, "GHOSTERR.TXT on partition 1 says the image is damaged")
     check(not sysfs.exists("/ghost._KX"), "the job file was removed so that Windows starts next")
+    boot_ini = sysfs.get("/boot.ini") or b""
+    check(b"kxldr" not in boot_ini.lower() and b"default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS" in boot_ini,
+          "boot.ini no longer starts the loader; its default is Windows again")
     same = all(sysfs.get(name) == data for name, data in ctx["files"].items())
     check(same, "partition 1's files are unchanged")
 
