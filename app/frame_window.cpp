@@ -48,7 +48,8 @@ struct FrameClickTable {
         // btninstall: the catalogue list (with the catalogue).
         {L"btnlookrecodata", false, &CFrameWindowWnd::OnLookRestoreDataFolder},
         {L"btnlookbackdata", false, &CFrameWindowWnd::OnLookBackupDataFolder},
-        // btnbackupdata, btnrecoverydata: the data workers (with user data backup).
+        {L"btnbackupdata", false, &CFrameWindowWnd::OnBackupData},
+        {L"btnrecoverydata", false, &CFrameWindowWnd::OnRestoreData},
         // btnselectthis (byName): StartImageDownload (with the reinstall flow).
         {L"btnlookbacksys", false, &CFrameWindowWnd::OnLookBackupSystemFolder},
         {L"btnlookrecosys", false, &CFrameWindowWnd::OnLookRestoreSystemFile},

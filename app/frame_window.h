@@ -123,6 +123,8 @@ class CFrameWindowWnd : public DuiLib::WindowImplBase {
   void OnContactOption(DuiLib::TNotifyUI& msg);
   void OnLookRestoreDataFolder(DuiLib::TNotifyUI& msg);
   void OnLookBackupDataFolder(DuiLib::TNotifyUI& msg);
+  void OnBackupData(DuiLib::TNotifyUI& msg);
+  void OnRestoreData(DuiLib::TNotifyUI& msg);
   void OnLookBackupSystemFolder(DuiLib::TNotifyUI& msg);
   void OnLookRestoreSystemFile(DuiLib::TNotifyUI& msg);
   void OnOpenDownloadFolder(DuiLib::TNotifyUI& msg);

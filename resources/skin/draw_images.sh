@@ -147,6 +147,9 @@ rounded btn_plain_normal.png 32 32 4 white '#C9D2DE'
 rounded btn_plain_hot.png 32 32 4 '#F3F8FE' "$BLUE"
 rounded btn_plain_pushed.png 32 32 4 '#E3EFFC' "$BLUE_DOWN"
 rounded card.png 32 32 6 white "$BORDER"
+# Hover and press overlays for buttons whose picture the program swaps at run time (pause/continue).
+rounded btn_overlay_hot.png 32 32 4 '#FFFFFF30'
+rounded btn_overlay_pushed.png 32 32 4 '#0000001F'
 png row_sep.png -size 4x4 xc:none -fill '#E6EAF0' -draw "line 0,3 3,3"
 
 # The catalogue row's install button ("安装此系统"): normal, hot and pushed, 120x36.

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the built skin package (skin.zip) against what the program's code and markup rely on.
 
-Usage: check_skin.py SKIN_ZIP
+Usage: check_skin.py SKIN_ZIP [--sources DIR...]
 
 - the archive's entries are deflated and named relative to the skin folder ("res/Img_15.png");
 - MainFrame1.xml (with a byte-order mark) and item1.xml parse;
@@ -9,8 +9,11 @@ Usage: check_skin.py SKIN_ZIP
 - every control the program binds exists once, with its element type and on its page of "tabswitch";
 - the top options share group "1", the data-folder options have no group;
 - item1.xml holds the row's six controls;
-- every image named by the markup or by the program's code is in the archive.
+- every image named by the markup or by the program's code is in the archive (the code's names are the
+  known list below plus every image name in a wide string literal of the .cpp files under the --sources
+  folders).
 """
+import os
 import re
 import sys
 import unittest
@@ -18,6 +21,7 @@ import xml.etree.ElementTree as ET
 import zipfile
 
 SKIN_ZIP = None
+SOURCE_DIRS = []
 
 PAGES = ["tabmain", "tabbacksystem", "tabrecosystem", "tabbackdata", "tabrecodata",
          "tabselectsystem", "tabdownloading", "tab6"]
@@ -92,6 +96,28 @@ def image_file(value):
     while name.startswith("./"):
         name = name[2:]
     return name
+
+
+WIDE_LITERAL = re.compile(r'L"((?:[^"\\]|\\.)*)"')
+IMAGE_NAME = re.compile(r"[A-Za-z0-9_.\\/]+\.(?:png|gif|bmp|jpe?g|ico)\b", re.IGNORECASE)
+
+
+def images_named_in_code(folders):
+    """Image names in the wide string literals of the .cpp files under folders, as archive entries."""
+    found = {}
+    for folder in folders:
+        for base, _, files in os.walk(folder):
+            for name in files:
+                if not name.endswith(".cpp"):
+                    continue
+                path = os.path.join(base, name)
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    text = f.read()
+                for literal in WIDE_LITERAL.findall(text):
+                    literal = literal.replace("\\\\", "\\")
+                    for image in IMAGE_NAME.findall(literal):
+                        found.setdefault(image_file(image), path)
+    return found
 
 
 def parse_attribute_list(text):
@@ -255,6 +281,15 @@ class SkinPackage(unittest.TestCase):
             with self.subTest(image=name):
                 self.assertTrue(name in self.entries, "%s is not in the package" % name)
 
+    def test_images_named_by_the_code_are_in_the_archive(self):
+        if not SOURCE_DIRS:
+            self.skipTest("no --sources given")
+        named = images_named_in_code(SOURCE_DIRS)
+        self.assertIn("res/Img_16.png", named, "the scan finds no status icon in the code")
+        for name, path in sorted(named.items()):
+            with self.subTest(image=name):
+                self.assertTrue(name in self.entries, "%s (named in %s) is not in the package" % (name, path))
+
     def test_images_have_their_formats(self):
         signatures = {".png": b"\x89PNG\r\n\x1a\n", ".gif": b"GIF89a", ".bmp": b"BM"}
         for name in self.entries:
@@ -276,4 +311,7 @@ if __name__ == "__main__":
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     SKIN_ZIP = sys.argv.pop(1)
+    if len(sys.argv) > 1 and sys.argv[1] == "--sources":
+        SOURCE_DIRS = sys.argv[2:]
+        del sys.argv[1:]
     unittest.main(verbosity=1)
