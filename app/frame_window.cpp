@@ -7,6 +7,7 @@
 #include "app/shell_helpers.h"
 #include "app/site_links.h"
 #include "app/window_messages.h"
+#include "cloud/catalogue_list.h"
 #include "sysinfo/disk_table.h"
 
 using namespace DuiLib;
@@ -45,15 +46,18 @@ struct FrameClickTable {
         {L"optbackdata", false, &CFrameWindowWnd::OnBackupDataOption},
         {L"optrecodata", false, &CFrameWindowWnd::OnRestoreDataOption},
         {L"optcontact", false, &CFrameWindowWnd::OnContactOption},
-        // btninstall: the catalogue list (with the catalogue).
+        {L"btninstall", false, &CFrameWindowWnd::OnInstall},
         {L"btnlookrecodata", false, &CFrameWindowWnd::OnLookRestoreDataFolder},
         {L"btnlookbackdata", false, &CFrameWindowWnd::OnLookBackupDataFolder},
         {L"btnbackupdata", false, &CFrameWindowWnd::OnBackupData},
         {L"btnrecoverydata", false, &CFrameWindowWnd::OnRestoreData},
-        // btnselectthis (byName): StartImageDownload (with the reinstall flow).
+        {L"btnselectthis", true, &CFrameWindowWnd::OnSelectImage},
         {L"btnlookbacksys", false, &CFrameWindowWnd::OnLookBackupSystemFolder},
         {L"btnlookrecosys", false, &CFrameWindowWnd::OnLookRestoreSystemFile},
-        // btnbackupsystem, btnrecoverysystem, btnstop, btnpause: the flows.
+        {L"btnbackupsystem", false, &CFrameWindowWnd::OnBackupSystem},
+        {L"btnrecoverysystem", false, &CFrameWindowWnd::OnRestoreSystem},
+        {L"btnstop", false, &CFrameWindowWnd::OnStopDownload},
+        {L"btnpause", false, &CFrameWindowWnd::OnPauseDownload},
         {L"labfilename", false, &CFrameWindowWnd::OnOpenDownloadFolder},
     };
     count = sizeof(kRows) / sizeof(kRows[0]);
@@ -137,13 +141,32 @@ void CFrameWindowWnd::BindControls() {
   ConnectLabel = labconnect;
 }
 
+void CFrameWindowWnd::StartCatalogueThread() {
+  auto* param = new CatalogueThreadParam;
+  param->installButton = InstallButton;
+  param->connectLabel = ConnectLabel;
+  HWND window = m_hWnd;
+  param->ask = [window](const std::wstring& text, const std::wstring& caption) {
+    return Dialogs().ShowMessage(window, text, caption, MB_YESNO) == IDYES;
+  };
+  // The end of the process after an update goes through the dialogs seam (the sandbox records it).
+  param->endProcess = [](UINT exitCode) { Dialogs().EndProcess(exitCode); };
+  HANDLE thread = CreateThread(nullptr, 0, CatalogueThread, param, 0, nullptr);
+  if (thread == nullptr) {
+    delete param;
+    return;
+  }
+  CloseHandle(thread);
+}
+
 void CFrameWindowWnd::InitWindow() {
   g_mainWindow = m_hWnd;
   BindControls();
   InstallButton = btninstall;
-  // The catalogue thread (started here once it exists) enables the install button when the catalogue
-  // is known; until then it stays disabled.
+  // The catalogue thread enables the install button once the catalogue is known; until then it stays
+  // disabled.
   if (btninstall != nullptr) btninstall->SetEnabled(false);
+  StartCatalogueThread();
   if (optmain != nullptr) optmain->Selected(true);
   BuildDiskTable();
   InitWorkPaths();
@@ -154,6 +177,7 @@ void CFrameWindowWnd::InitWindow() {
 LRESULT CFrameWindowWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   if (uMsg == WM_DOWNLOAD_EVENT) OnDownloadEvent(wParam, lParam);
   if (uMsg == WM_DATA_JOB_DONE) OnDataJobDone(wParam);
+  if (uMsg == WM_IMAGE_VERIFIED) OnImageVerified(lParam);
   return WindowImplBase::HandleMessage(uMsg, wParam, lParam);
 }
 
@@ -164,10 +188,6 @@ void CFrameWindowWnd::OnFinalMessage(HWND hWnd) {
   // from the window, instead of being freed under them.
   m_pm.ReleaseRoot();
   delete this;
-}
-
-void CFrameWindowWnd::OnDownloadEvent(WPARAM, LPARAM) {
-  // The reinstall flow handles the end of a download.
 }
 
 void CFrameWindowWnd::OnDataJobDone(WPARAM wParam) {

@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "app/delayed_restart.h"
 #include "ui/UIlib.h"
 
 class CFrameWindowWnd : public DuiLib::WindowImplBase {
@@ -37,6 +38,13 @@ class CFrameWindowWnd : public DuiLib::WindowImplBase {
   void ShowDataBackupPage();     // page 3
   void ShowDataRestorePage();    // page 4
   void SelectPage(int index);
+
+  // The reinstall flow: the download of the selected catalogue entry (or the checks of an image already
+  // there), and the checks, preparation and ready question once the image is complete.
+  void StartImageDownload();
+  void OnDownloadFinished();
+  // Rebuilds the catalogue rows of listsystem from the catalogue.
+  void BuildCatalogueList();
 
   // The control bound to a name at start (null when the markup has none, or for unknown names).
   DuiLib::CControlUI* Bound(const std::wstring& name) const;
@@ -108,6 +116,8 @@ class CFrameWindowWnd : public DuiLib::WindowImplBase {
 
  protected:
   void BindControls();
+  // Starts CatalogueThread with the install button, the status label and the window's Yes/No box.
+  void StartCatalogueThread();
   void OnClick(DuiLib::TNotifyUI& msg);
   void OnSelectChanged(DuiLib::TNotifyUI& msg);
 
@@ -128,21 +138,36 @@ class CFrameWindowWnd : public DuiLib::WindowImplBase {
   void OnLookBackupSystemFolder(DuiLib::TNotifyUI& msg);
   void OnLookRestoreSystemFile(DuiLib::TNotifyUI& msg);
   void OnOpenDownloadFolder(DuiLib::TNotifyUI& msg);
+  void OnInstall(DuiLib::TNotifyUI& msg);
+  void OnSelectImage(DuiLib::TNotifyUI& msg);
+  void OnBackupSystem(DuiLib::TNotifyUI& msg);
+  void OnRestoreSystem(DuiLib::TNotifyUI& msg);
+  void OnStopDownload(DuiLib::TNotifyUI& msg);
+  void OnPauseDownload(DuiLib::TNotifyUI& msg);
 
   // WM_DOWNLOAD_EVENT (the reinstall flow handles it) and WM_DATA_JOB_DONE.
   void OnDownloadEvent(WPARAM wParam, LPARAM lParam);
   void OnDataJobDone(WPARAM wParam);
+  // WM_IMAGE_VERIFIED: the check of an image kept with No has ended.
+  void OnImageVerified(LPARAM verdict);
+  void CheckExistingImage();
 
  private:
   friend struct FrameClickTable;
   template <typename T>
   void Bind(T*& member, const wchar_t* name);
   std::map<std::wstring, DuiLib::CControlUI*> bound_;
+  void SetPageOptionsEnabled(bool enabled);
+  // The automatic restart armed with the ready question; No cancels it.
+  DelayedRestart delayedRestart_;
 };
 
 // References the worker threads use (set at start-up).
 extern DuiLib::CButtonUI* InstallButton;
 extern DuiLib::CLabelUI* ConnectLabel;
+
+// Starts "cmd /c shutdown -r -t 0" hidden, without waiting (WinExec; recorded instead in the sandbox).
+void RestartCommand();
 
 // The main window's handle once created (owner of the program's message boxes); null before.
 HWND MainWindowHandle();

@@ -12,6 +12,7 @@
 #include "app/sandbox_transcript.h"
 #include "app/text_format.h"
 #include "boot/command_runner.h"
+#include "cloud/server_address.h"
 #include "sysinfo/simulated_machine.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -28,7 +29,8 @@ constexpr UINT WM_SANDBOX_CALL = WM_APP + 0x3B0;
 std::wstring g_dir;
 Transcript g_transcript;
 ScriptedDialogs g_dialogs(g_transcript);
-std::unique_ptr<SimulatedMachine> g_machine;
+// Every machine described so far; a replaced one stays alive, as a worker may still be asking it.
+std::vector<std::unique_ptr<SimulatedMachine>> g_machines;
 CFrameWindowWnd* g_window = nullptr;
 HWND g_hwnd = nullptr;
 
@@ -57,6 +59,32 @@ std::wstring InSandbox(const std::wstring& path) {
 // One disk with one NTFS partition lettered C, when no machine.ini is given.
 const wchar_t kDefaultMachine[] =
     L"[disk0]\nentry = 1M, 60G, 1, 07, active\n[volume C]\ndisk = 0\noffset = 1M\ndevice = \\Device\\HarddiskVolume1\n";
+
+// Describes the machine from a file (kDefaultMachine when the file is absent and mayBeAbsent) and installs
+// it as the device access; answers an error text, empty on success.
+std::wstring LoadMachine(const std::wstring& path, bool mayBeAbsent = false) {
+  std::string bytes;
+  std::wstring text;
+  if (ReadFileBytes(path, bytes)) {
+    text = Utf8ToWide(bytes);
+  } else if (mayBeAbsent) {
+    text = kDefaultMachine;
+  } else {
+    return L"cannot read the file";
+  }
+  MachineDescription machine;
+  std::wstring error;
+  if (!ParseMachineDescription(text, machine, error)) return error;
+  g_machines.push_back(std::make_unique<SimulatedMachine>(machine));
+  SetDeviceIo(g_machines.back().get());
+  return std::wstring();
+}
+
+// External commands are recorded, never run: the boot tools would act on the real disks.
+bool RecordCommand(const std::wstring& commandLine) {
+  g_dialogs.NoteCommand(commandLine);
+  return true;
+}
 
 class SandboxFilter : public IMessageFilterUI {
  public:
@@ -93,13 +121,22 @@ std::wstring Describe(CControlUI* c) {
          L" visible=" + (c->IsVisibleInTree() ? L"1" : L"0") + L" selected=" + selected + L" text=" + Quoted(c->GetText());
 }
 
+// The image state of the download page's animation and pause button.
+std::wstring DescribeImage(CControlUI* c) {
+  std::wstring line = L"image " + c->GetName() + L" bkimage=" + Quoted(c->GetBkImage());
+  if (auto* gif = dynamic_cast<CGifAnimUI*>(c)) line += Format(L" playing=%d", gif->IsPlaying() ? 1 : 0);
+  return line;
+}
+
 void Dump() {
   OnUi([] {
     g_transcript.Line(L"dump begin");
     CControlUI* root = g_window->PaintManager().GetRoot();
     if (root != nullptr) {
       root->ForEach([](CControlUI* c) {
-        if (!c->GetName().empty()) g_transcript.Line(Describe(c));
+        if (c->GetName().empty()) return;
+        g_transcript.Line(Describe(c));
+        if (c->GetName() == L"gifprocess" || c->GetName() == L"btnpause") g_transcript.Line(DescribeImage(c));
       });
     }
     int page = g_window->tabswitch ? g_window->tabswitch->GetCurSel() : -1;
@@ -119,7 +156,72 @@ bool WritePng(const std::wstring& path, int w, int h, const std::vector<unsigned
   return static_cast<bool>(out);
 }
 
-// Paints the window's tree exactly as the window does, into a bitmap, and saves it as PNG.
+// The button texts of a message box's button set.
+std::vector<std::wstring> ButtonTexts(UINT flags) {
+  switch (flags & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {L"确定", L"取消"};
+    case MB_YESNO: return {L"是(Y)", L"否(N)"};
+    case MB_YESNOCANCEL: return {L"是(Y)", L"否(N)", L"取消"};
+    default: return {L"确定"};
+  }
+}
+
+// Draws a message box held open by the script over the window's picture, centred, as the system's box
+// would stand over the window (caption bar, text, buttons).
+void PaintOpenBox(HDC dc, int w, int h) {
+  std::wstring caption, text;
+  UINT flags = 0;
+  if (!g_dialogs.OpenBox(caption, text, flags)) return;
+  HFONT font = CreateFontW(-14, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0, L"微软雅黑");
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  const int boxW = 520, pad = 20, captionH = 32, buttonH = 30, buttonW = 88;
+  RECT measure = {0, 0, boxW - 2 * pad, 0};
+  DrawTextW(dc, text.c_str(), -1, &measure, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  int boxH = captionH + pad + (measure.bottom - measure.top) + pad + buttonH + 16 + 16;
+  RECT box = {(w - boxW) / 2, (h - boxH) / 2, (w + boxW) / 2, (h + boxH) / 2};
+  HBRUSH shadow = CreateSolidBrush(RGB(150, 150, 150));
+  RECT shade = {box.left + 4, box.top + 4, box.right + 4, box.bottom + 4};
+  FillRect(dc, &shade, shadow);
+  DeleteObject(shadow);
+  HBRUSH body = CreateSolidBrush(RGB(255, 255, 255));
+  FillRect(dc, &box, body);
+  DeleteObject(body);
+  RECT bar = {box.left, box.top, box.right, box.top + captionH};
+  HBRUSH barBrush = CreateSolidBrush(RGB(232, 238, 247));
+  FillRect(dc, &bar, barBrush);
+  DeleteObject(barBrush);
+  HBRUSH frame = CreateSolidBrush(RGB(120, 140, 170));
+  FrameRect(dc, &box, frame);
+  DeleteObject(frame);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(20, 20, 20));
+  RECT captionText = {bar.left + 12, bar.top, bar.right, bar.bottom};
+  DrawTextW(dc, caption.c_str(), -1, &captionText, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  RECT textRect = {box.left + pad, bar.bottom + pad, box.right - pad, bar.bottom + pad + (measure.bottom - measure.top)};
+  DrawTextW(dc, text.c_str(), -1, &textRect, DT_WORDBREAK | DT_NOPREFIX);
+  RECT footer = {box.left, box.bottom - buttonH - 32, box.right, box.bottom};
+  HBRUSH footerBrush = CreateSolidBrush(RGB(240, 240, 240));
+  FillRect(dc, &footer, footerBrush);
+  DeleteObject(footerBrush);
+  std::vector<std::wstring> buttons = ButtonTexts(flags);
+  int x = box.right - pad - static_cast<int>(buttons.size()) * (buttonW + 10) + 10;
+  for (const std::wstring& label : buttons) {
+    RECT b = {x, box.bottom - buttonH - 16, x + buttonW, box.bottom - 16};
+    HBRUSH face = CreateSolidBrush(RGB(225, 225, 225));
+    FillRect(dc, &b, face);
+    DeleteObject(face);
+    HBRUSH edge = CreateSolidBrush(RGB(173, 173, 173));
+    FrameRect(dc, &b, edge);
+    DeleteObject(edge);
+    DrawTextW(dc, label.c_str(), -1, &b, DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
+    x += buttonW + 10;
+  }
+  SelectObject(dc, oldFont);
+  DeleteObject(font);
+}
+
+// Paints the window's tree exactly as the window does, into a bitmap, and saves it as PNG (with a message
+// box the script holds open drawn over it).
 bool Screenshot(const std::wstring& path) {
   bool ok = false;
   OnUi([&] {
@@ -142,6 +244,7 @@ bool Screenshot(const std::wstring& path) {
     }
     HGDIOBJ old = SelectObject(dc, bmp);
     g_window->PaintManager().RenderTo(dc, w, h, UiRect(0, 0, w, h));
+    PaintOpenBox(dc, w, h);
     GdiFlush();
     std::vector<unsigned char> rgba(static_cast<size_t>(w) * h * 4);
     const auto* px = static_cast<const uint32_t*>(bits);
@@ -181,6 +284,20 @@ std::wstring Run(const ScriptCommand& cmd, int& msgboxesSeen) {
   }
   if (v == L"answer") {
     g_dialogs.QueueAnswer(AnswerFromName(a[0]));
+    return std::wstring();
+  }
+  if (v == L"answer-after") {
+    g_dialogs.QueueAnswer(AnswerFromName(a[1]), static_cast<DWORD>(_wtoi(a[0].c_str())));
+    return std::wstring();
+  }
+  if (v == L"note") {
+    g_transcript.Line(L"note " + a[0]);
+    return std::wstring();
+  }
+  if (v == L"attach-machine") {
+    std::wstring error = LoadMachine(InSandbox(a[0]));
+    if (!error.empty()) return L"attach-machine " + a[0] + L": " + error;
+    g_transcript.Line(L"machine " + Quoted(a[0]));
     return std::wstring();
   }
   if (v == L"choose-folder" || v == L"choose-file") {
@@ -293,19 +410,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   if (!g_transcript.Open(g_dir + L"\\transcript.txt")) return 2;
   g_transcript.Line(L"start vorlane-sandbox");
 
-  std::string machineBytes;
-  std::wstring machineText = ReadFileBytes(g_dir + L"\\machine.ini", machineBytes) ? Utf8ToWide(machineBytes) : kDefaultMachine;
-  MachineDescription machine;
-  std::wstring error;
-  if (!ParseMachineDescription(machineText, machine, error)) {
+  std::wstring error = LoadMachine(g_dir + L"\\machine.ini", true);
+  if (!error.empty()) {
     g_transcript.Line(L"error " + error);
     return 2;
   }
-  g_machine = std::make_unique<SimulatedMachine>(machine);
-  SetDeviceIo(g_machine.get());
+  // The maker's server: the built-in address unless VORLANE_SANDBOX_SERVER names another.
+  wchar_t server[kPathCapacity] = {};
+  DWORD serverLength = GetEnvironmentVariableW(L"VORLANE_SANDBOX_SERVER", server, kPathCapacity);
+  if (serverLength > 0 && serverLength < kPathCapacity) SetServerBaseUrl(server);
+  SetCommandRunnerHook(RecordCommand);
 
   SetDialogs(&g_dialogs);
-  SetCommandObserver([](const std::wstring& line) { Dialogs().NoteCommand(line); });
   SetToolkitMessageBox(ToolkitMessageBox);
   CWebBrowserUI::SetNavigateObserver(OnNavigate);
   SetFrameReadyHook(OnFrameReady);

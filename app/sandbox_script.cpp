@@ -22,6 +22,7 @@ const VerbSpec kVerbs[] = {
     {L"click", Shape::Words, 1},
     {L"click-row", Shape::Words, 2},
     {L"answer", Shape::Words, 1},
+    {L"answer-after", Shape::Words, 2},
     {L"choose-folder", Shape::Rest, 1},
     {L"choose-file", Shape::Rest, 1},
     {L"wait-enabled", Shape::Words, 2},
@@ -33,6 +34,8 @@ const VerbSpec kVerbs[] = {
     {L"dump", Shape::Words, 0},
     {L"sleep", Shape::Words, 1},
     {L"close", Shape::Words, 0},
+    {L"note", Shape::Rest, 1},
+    {L"attach-machine", Shape::Rest, 1},
 };
 
 std::wstring Trim(const std::wstring& s) {
@@ -121,6 +124,11 @@ bool ParseScriptLine(const std::wstring& text, int line, ScriptCommand& out, std
   if ((verb == L"wait-msgbox" || verb == L"sleep") && !needNumber(0)) return false;
   if (verb == L"answer" && AnswerFromName(args[0]) == 0) {
     error = L"answer: unknown button \"" + args[0] + L"\"";
+    return false;
+  }
+  if (verb == L"answer-after" && !needNumber(0)) return false;
+  if (verb == L"answer-after" && AnswerFromName(args[1]) == 0) {
+    error = L"answer-after: unknown button \"" + args[1] + L"\"";
     return false;
   }
   out.verb = verb;

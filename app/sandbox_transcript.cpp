@@ -40,9 +40,9 @@ std::wstring Quoted(const std::wstring& text) {
   return out + L"\"";
 }
 
-void ScriptedDialogs::QueueAnswer(int answer) {
+void ScriptedDialogs::QueueAnswer(int answer, DWORD delayMs) {
   LockHolder hold(lock_);
-  answers_.push_back(answer);
+  answers_.push_back(QueuedAnswer{answer, delayMs});
 }
 
 void ScriptedDialogs::QueueFolder(const std::wstring& path) {
@@ -63,22 +63,68 @@ bool ScriptedDialogs::Pop(std::deque<std::wstring>& queue, std::wstring& out) {
   return true;
 }
 
+namespace {
+
+// Waits while the calling thread's windows go on receiving their messages, as under a modal box.
+void PumpFor(DWORD ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+}  // namespace
+
 int ScriptedDialogs::ShowMessage(HWND, const std::wstring& text, const std::wstring& caption, UINT flags) {
-  int answer = 0;
-  bool queued = false;
+  QueuedAnswer queued{0, 0};
+  bool fromScript = false;
   {
     LockHolder hold(lock_);
     if (!answers_.empty()) {
-      answer = answers_.front();
+      queued = answers_.front();
       answers_.pop_front();
-      queued = true;
+      fromScript = true;
     }
   }
-  if (!queued) answer = DefaultAnswer(flags);
-  transcript_.Line(L"msgbox caption=" + Quoted(caption) + Format(L" flags=0x%08X", flags) + L" text=" + Quoted(text) +
-                   L" answer=" + AnswerName(answer) + (queued ? L"" : L" (default)"));
+  int answer = fromScript ? queued.answer : DefaultAnswer(flags);
+  std::wstring box = L"caption=" + Quoted(caption) + Format(L" flags=0x%08X", flags) + L" text=" + Quoted(text);
+  if (queued.delayMs > 0) {
+    transcript_.Line(L"msgbox-open " + box);
+    {
+      LockHolder hold(lock_);
+      open_ = true;
+      openCaption_ = caption;
+      openText_ = text;
+      openFlags_ = flags;
+    }
+    ++shown_;
+    PumpFor(queued.delayMs);
+    {
+      LockHolder hold(lock_);
+      open_ = false;
+    }
+    transcript_.Line(L"msgbox " + box + L" answer=" + AnswerName(answer) + Format(L" (after %lu ms)", queued.delayMs));
+    return answer;
+  }
+  transcript_.Line(L"msgbox " + box + L" answer=" + AnswerName(answer) + (fromScript ? L"" : L" (default)"));
   ++shown_;
   return answer;
+}
+
+bool ScriptedDialogs::OpenBox(std::wstring& caption, std::wstring& text, UINT& flags) {
+  LockHolder hold(lock_);
+  if (!open_) return false;
+  caption = openCaption_;
+  text = openText_;
+  flags = openFlags_;
+  return true;
 }
 
 std::wstring ScriptedDialogs::BrowseForFolder() {

@@ -31,10 +31,13 @@ class ScriptedDialogs : public IDialogs {
   explicit ScriptedDialogs(Transcript& transcript) : transcript_(transcript) {}
 
   // Queues for the script's answer, choose-folder and choose-file verbs (an empty path means cancel).
-  void QueueAnswer(int answer);
+  // delayMs keeps the box open that long first, as a user who does not answer at once (the window runs on).
+  void QueueAnswer(int answer, DWORD delayMs = 0);
   void QueueFolder(const std::wstring& path);
   void QueueFile(const std::wstring& path);
-  // Message boxes shown so far.
+  // The box held open by an answer-after, if one is: its caption, text and flags.
+  bool OpenBox(std::wstring& caption, std::wstring& text, UINT& flags);
+  // Message boxes shown so far (counted when they appear).
   int MessageBoxCount() const { return shown_; }
 
   int ShowMessage(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) override;
@@ -50,7 +53,14 @@ class ScriptedDialogs : public IDialogs {
   bool Pop(std::deque<std::wstring>& queue, std::wstring& out);
   Transcript& transcript_;
   SimpleLock lock_;
-  std::deque<int> answers_;
+  struct QueuedAnswer {
+    int answer;
+    DWORD delayMs;
+  };
+  std::deque<QueuedAnswer> answers_;
   std::deque<std::wstring> folders_, files_;
   std::atomic<int> shown_{0};
+  bool open_ = false;
+  std::wstring openCaption_, openText_;
+  UINT openFlags_ = 0;
 };

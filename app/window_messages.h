@@ -6,9 +6,19 @@
 // A download ended. wParam kDownloadEnded; lParam one of DownloadOutcome.
 constexpr UINT WM_DOWNLOAD_EVENT = WM_USER + 101;
 constexpr WPARAM kDownloadEnded = 10;
-enum DownloadOutcome : LPARAM { kDownloadFinished = 0, kDownloadFailed = 1, kDownloadAbandoned = 2 };
+// kDownloadVerifyFailed: the image was complete but did not match the catalogue's SHA-256 (and was deleted).
+enum DownloadOutcome : LPARAM {
+  kDownloadFinished = 0,
+  kDownloadFailed = 1,
+  kDownloadAbandoned = 2,
+  kDownloadVerifyFailed = 3
+};
 
 // A data job ended. wParam 1 backup, 2 restore; lParam 0.
 constexpr UINT WM_DATA_JOB_DONE = WM_USER + 102;
 constexpr WPARAM kDataBackupJob = 1;
 constexpr WPARAM kDataRestoreJob = 2;
+
+// The check of an image kept with No (StartImageDownload) has ended; posted by its worker. wParam 0,
+// lParam one of ImageVerdict (app/image_check.h).
+constexpr UINT WM_IMAGE_VERIFIED = WM_USER + 103;

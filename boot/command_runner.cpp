@@ -15,13 +15,16 @@ namespace {
 constexpr size_t kCommandLineCapacity = 520;
 
 std::atomic<CommandObserver> g_observer{nullptr};
+std::atomic<CommandRunnerHook> g_hook{nullptr};
 
 }  // namespace
 
 void SetCommandObserver(CommandObserver observer) { g_observer = observer; }
+void SetCommandRunnerHook(CommandRunnerHook hook) { g_hook = hook; }
 
 bool RunHidden(const std::wstring& commandLine) {
   if (CommandObserver observer = g_observer.load()) observer(commandLine);
+  if (CommandRunnerHook hook = g_hook.load()) return hook(commandLine);
   std::vector<wchar_t> line(commandLine.size() + 1 > kCommandLineCapacity ? commandLine.size() + 1
                                                                           : kCommandLineCapacity,
                             L'\0');

@@ -8,6 +8,10 @@
 // environment and current directory, and waits for it without a time limit. True when the process was
 // started (and has ended); false when it could not be started. The exit code is not read.
 bool RunHidden(const std::wstring& commandLine);
+// Stands in for the running of every command line (the sandbox records them instead of running them): it
+// answers what RunHidden answers. Null restores the real running. Set before any command runs.
+using CommandRunnerHook = bool (*)(const std::wstring& commandLine);
+void SetCommandRunnerHook(CommandRunnerHook hook);
 // Runs the tool with its path, one blank and the arguments.
 bool RunTool(const std::wstring& toolPath, const std::wstring& arguments);
 // Told about every command line RunHidden is about to start (the sandbox writes them to its transcript);

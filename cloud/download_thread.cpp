@@ -105,6 +105,7 @@ std::unique_ptr<DownWrapper> TryMakeWrapper(const WrapperFactory& makeWrapper) {
 
 int Report(const DownloadThreadParam& job, int outcome) {
   int code = OutcomeToEventCode(outcome);
+  if (code == 0 && job.checkComplete) code = job.checkComplete();
   if (job.window != nullptr) SendMessageW(job.window, kDownloadEventMessage, kDownloadEventWParam, code);
   return code;
 }

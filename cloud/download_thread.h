@@ -30,6 +30,9 @@ struct DownloadThreadParam {
   std::wstring downloadFolder;                    // copy of DownloadFolder
   HWND window = nullptr;                          // receives WM_DOWNLOAD_EVENT
   int32_t entryIndex = -1;                        // index into Catalogue
+  // Optional: runs on the thread once the image is complete, before the report, and answers the lParam to
+  // report instead of 0 (the reinstall flow verifies the image here).
+  std::function<int()> checkComplete;
 };
 
 // Thread procedure: param is a DownloadThreadParam* (deleted at the end). Returns 0.

@@ -36,9 +36,12 @@ bool WriteAt(HANDLE file, int64_t offset, const void* data, DWORD size, DWORD* e
   ov.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
   ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD written = 0;
-  if (!WriteFile(file, data, size, &written, &ov) || written != size) {
+  if (!WriteFile(file, data, size, &written, &ov)) {
     *error = GetLastError();
-    if (*error == ERROR_SUCCESS) *error = ERROR_WRITE_FAULT;
+    return false;
+  }
+  if (written != size) {
+    *error = ERROR_DISK_FULL;  // a disk file takes fewer bytes only when its volume has no room left
     return false;
   }
   return true;

@@ -19,6 +19,8 @@ DEFAULT_IMAGE_MIB = 100
 IMAGES = [
     ("Windows XP SP3 专业版 32位", 1, "winxp_sp3_x86.gho", "经典稳定，适合老机器，集成常用运行库", 11, None),
     ("Windows 7 旗舰版 32位", 2, "win7_ultimate_x86.gho", "兼容性好，适合大多数电脑，纯净无捆绑", 12, 104),
+    ("Windows 8.1 专业版 32位", 5, "win81_pro_x86.gho", "开机快，界面新，适合较新的电脑", 13, None),
+    ("Windows Server 2003 企业版", 8, "win2003_ent_x86.gho", "服务器版本，稳定可靠，适合办公网络", 14, None),
 ]
 
 

@@ -358,6 +358,12 @@ void CGifAnimUI::StopGif() {
   Invalidate();
 }
 
+void CGifAnimUI::PauseGif() {
+  UiLockGuard g;
+  playing_ = false;
+  if (manager_ != nullptr) manager_->KillTimer(this, 1);
+}
+
 bool CGifAnimUI::IsPlaying() const {
   UiLockGuard g;
   return playing_;

@@ -97,7 +97,10 @@ class CGifAnimUI : public CControlUI {
   ~CGifAnimUI() override;
   std::wstring GetClass() const override { return L"GifAnim"; }
   void PlayGif();
+  // Stops and goes back to the first frame.
   void StopGif();
+  // Stops on the frame shown; PlayGif goes on from there.
+  void PauseGif();
   bool IsPlaying() const;
   int GetFrame() const;
   void DoEvent(TEventUI& event) override;

@@ -2,6 +2,7 @@
 // the page options, the data-option rule, the folder choices and WM_DATA_JOB_DONE.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <deque>
@@ -9,7 +10,9 @@
 #include "app/dialogs.h"
 #include "app/environment.h"
 #include "app/frame_window.h"
+#include "app/program_state.h"
 #include "app/window_messages.h"
+#include "cloud/server_address.h"
 #include "sysinfo/os_version.h"
 #include "sysinfo/simulated_machine.h"
 
@@ -47,6 +50,24 @@ class FakeDialogs : public IDialogs {
   std::vector<std::wstring> messages, opens;
 };
 
+// A loopback server that takes connections and never answers: the catalogue thread each window starts
+// keeps waiting, so the install button stays as start-up leaves it.
+void PointAtSilentServer() {
+  static SOCKET listener = INVALID_SOCKET;
+  if (listener != INVALID_SOCKET) return;
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  listen(listener, 64);
+  int size = sizeof(addr);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &size);
+  SetServerBaseUrl(L"http://127.0.0.1:" + std::to_wstring(ntohs(addr.sin_port)));
+}
+
 MachineDescription OneDisk() {
   MachineDescription m;
   std::wstring error;
@@ -57,6 +78,7 @@ MachineDescription OneDisk() {
 class FrameWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    PointAtSilentServer();
     SetDialogs(&dialogs);
     CPaintManagerUI::SetInstance(GetModuleHandleW(nullptr));
     window = new CFrameWindowWnd();
@@ -427,4 +449,110 @@ TEST_F(FrameWindowTest, CatalogueRowsStackAndScroll) {
   EXPECT_EQ(window->listsystem->GetScrollPos(), dragged);
   window->listsystem->RemoveAll();
   EXPECT_EQ(window->listsystem->GetCount(), 0);
+}
+
+namespace {
+
+std::vector<CatalogueEntry> TwoEntries() {
+  CatalogueEntry a, b;
+  a.name = L"Windows XP";
+  a.fileName = L"xp.gho";
+  a.pictureNumber = 1;
+  b.name = L"Windows 7";
+  b.fileName = L"w7.gho";
+  b.pictureNumber = 2;
+  return {a, b};
+}
+
+}  // namespace
+
+TEST_F(FrameWindowTest, InstallButtonShowsTheCatalogueOrTheConnectionMessage) {
+  TheEnvironment.Catalogue = TwoEntries();
+  window->btninstall->SetEnabled(true);
+  CatalogueState = -1;
+  Click(window->btninstall);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0], L"提示| 云引擎连接失败，请检查网络链接");
+  EXPECT_EQ(dialogs.lastFlags, static_cast<UINT>(MB_OK));
+  EXPECT_EQ(Page(), 0);
+
+  CatalogueState = 1;
+  Click(window->btninstall);
+  EXPECT_EQ(Page(), 5);
+  ASSERT_EQ(window->listsystem->GetCount(), 2);
+  auto* row = dynamic_cast<CContainerUI*>(window->listsystem->GetItemAt(1));
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->FindSubControl(L"btnselectthis")->GetUserData(), L"1");
+  EXPECT_EQ(row->FindSubControl(L"labsystemname")->GetText(), L"Windows 7");
+  // Shown again, the list is rebuilt, not doubled.
+  Click(window->btninstall);
+  EXPECT_EQ(window->listsystem->GetCount(), 2);
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+  CatalogueState = 0;
+  TheEnvironment.Catalogue.clear();
+}
+
+TEST_F(FrameWindowTest, ARowOutsideTheCatalogueStartsNothing) {
+  TheEnvironment.Catalogue = TwoEntries();
+  window->btninstall->SetEnabled(true);
+  CatalogueState = 1;
+  Click(window->btninstall);
+  ASSERT_EQ(window->listsystem->GetCount(), 2);
+  auto* row = dynamic_cast<CContainerUI*>(window->listsystem->GetItemAt(0));
+  CControlUI* select = row->FindSubControl(L"btnselectthis");
+  TheEnvironment.ImagePath = L"unchanged";
+  for (const wchar_t* data : {L"2", L"4294967295", L"-1"}) {
+    select->SetUserData(data);
+    Click(select);
+    EXPECT_EQ(Page(), 5) << data;
+    EXPECT_TRUE(window->optmain->IsEnabled()) << data;
+  }
+  EXPECT_EQ(window->SelectedImageIndex, -1);  // the last text, read as a signed number
+  EXPECT_EQ(TheEnvironment.ImagePath, L"unchanged");
+  EXPECT_TRUE(dialogs.messages.empty());
+  TheEnvironment.ImagePath.clear();
+  CatalogueState = 0;
+  TheEnvironment.Catalogue.clear();
+}
+
+TEST_F(FrameWindowTest, PauseTogglesTheButtonAnimationAndFlagAbandonAsks) {
+  window->tabswitch->SelectItem(6);
+  window->gifprocess->PlayGif();
+  Click(window->btnpause);
+  EXPECT_EQ(DownloadPaused.load(), 1);
+  EXPECT_EQ(window->btnpause->GetBkImage(), L"continue.png");
+  EXPECT_FALSE(window->gifprocess->IsPlaying());
+  Click(window->btnpause);
+  EXPECT_EQ(DownloadPaused.load(), 0);
+  EXPECT_EQ(window->btnpause->GetBkImage(), L"pause.png");
+  EXPECT_TRUE(window->gifprocess->IsPlaying());
+
+  dialogs.answer = IDNO;
+  Click(window->btnstop);
+  EXPECT_EQ(DownloadStopRequested.load(), 0);
+  dialogs.answer = IDYES;
+  Click(window->btnstop);
+  EXPECT_EQ(DownloadStopRequested.load(), 1);
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[1], L"提示|是否确定返回主界面重新选择操作系统?");
+  EXPECT_EQ(dialogs.lastFlags, static_cast<UINT>(MB_YESNO));
+  DownloadStopRequested = 0;
+}
+
+TEST_F(FrameWindowTest, DownloadOutcomesAbandonedAndFailed) {
+  window->tabswitch->SelectItem(6);
+  window->optmain->SetEnabled(false);
+  window->optbackdata->SetEnabled(false);
+  SendMessageW(hwnd, WM_DOWNLOAD_EVENT, kDownloadEnded, kDownloadFailed);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0], L"提示|下载文件出错,请检查网络链接后重启软件！");
+  EXPECT_EQ(Page(), 6);
+  EXPECT_FALSE(window->optmain->IsEnabled());
+  SendMessageW(hwnd, WM_DOWNLOAD_EVENT, 9, kDownloadAbandoned);  // not the download's wParam
+  EXPECT_EQ(Page(), 6);
+  SendMessageW(hwnd, WM_DOWNLOAD_EVENT, kDownloadEnded, kDownloadAbandoned);
+  EXPECT_EQ(Page(), 0);
+  EXPECT_TRUE(window->optmain->IsEnabled());
+  EXPECT_TRUE(window->optbackdata->IsEnabled());
+  EXPECT_EQ(dialogs.messages.size(), 1u);
 }

@@ -55,6 +55,15 @@ click btnclose
 wait-msgbox 5
 close
 SCRIPT
+# A loopback server that takes the connection and never answers: the catalogue stays "being fetched", so
+# the install button stays disabled and the status label keeps its start-up text.
+python3 -c 'import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(16)
+print(s.getsockname()[1], flush=True); time.sleep(900)' > "$dir/silent.port" &
+silent_pid=$!
+trap 'kill $silent_pid 2>/dev/null; rm -rf "$dir"' EXIT
+for _ in $(seq 50); do [ -s "$dir/silent.port" ] && break; sleep 0.1; done
+VORLANE_SANDBOX_SERVER="http://127.0.0.1:$(cat "$dir/silent.port")" \
 VORLANE_SANDBOX_DIR="$dir" "$root/scripts/wine-run" --prefix "$build/wineprefix" "$build/bin/vorlane-sandbox.exe" \
   </dev/null >/dev/null 2>&1
 code=$?

@@ -24,6 +24,9 @@ TEST(SandboxScript, VerbsAndTheirArguments) {
       {L"dump", L"dump", {}},
       {L"sleep 200", L"sleep", {L"200"}},
       {L"close", L"close", {}},
+      {L"answer-after 12000 IDNO", L"answer-after", {L"12000", L"IDNO"}},
+      {L"note question shown", L"note", {L"question shown"}},
+      {L"attach-machine second disk.ini", L"attach-machine", {L"second disk.ini"}},
       {L"# a comment", L"", {}},
       {L"   ", L"", {}},
   };
@@ -40,7 +43,8 @@ TEST(SandboxScript, VerbsAndTheirArguments) {
 TEST(SandboxScript, MalformedLinesAreRejectedWithAReason) {
   const wchar_t* bad[] = {L"clack optmain", L"click", L"click a b", L"click-row x btn", L"answer MAYBE",
                           L"wait-page one 5", L"wait-enabled btn", L"wait-text labconnect 5", L"sleep soon",
-                          L"screenshot", L"dump now"};
+                          L"screenshot", L"dump now", L"answer-after IDNO 100", L"answer-after 100 MAYBE",
+                          L"answer-after 100", L"note", L"attach-machine"};
   for (const wchar_t* line : bad) {
     ScriptCommand cmd;
     std::wstring error;

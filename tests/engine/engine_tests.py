@@ -437,6 +437,21 @@ class PathTests(EngineCase):
         result = run_harness(self.task(url, "x.gho", os.path.join(blocker, "sub")))
         self.assertEqual((result.task["status"], result.task["code"]), (1, 2), result.out)
 
+    def test_full_disk_fails_with_code_3(self):
+        small = os.path.join(self.dl, "small-disk")
+        os.makedirs(small)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", small],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+        if not mounted:
+            self.skipTest("cannot mount a small file system here (needs root)")
+        try:
+            url = self.virtual("full.gho", 12 * MiB, seed=44)
+            result = run_harness(["--deltemp-on-fail"] + self.task(url, "full.gho", small))
+            self.assertEqual((result.task["status"], result.task["code"]), (1, 3), result.out)
+            self.assertEqual(os.listdir(small), [])
+        finally:
+            subprocess.run(["umount", small])
+
     def test_invalid_parameters_fail(self):
         url = self.virtual("y.gho", MiB, seed=43)
         for args in (["--task", "ftp://127.0.0.1/y.gho", winpath(self.dl), "y.gho"],

@@ -8,6 +8,7 @@
 
 #include "app/delayed_restart.h"
 #include "app/flow_rules.h"
+#include "app/image_check.h"
 #include "app/sha256.h"
 
 namespace {
@@ -95,6 +96,45 @@ TEST(Sha256, FilesAndExpectedTexts) {
   EXPECT_FALSE(Sha256Equal(digest, upper.substr(1) + L"0"));
   EXPECT_FALSE(IsSha256Hex(upper.substr(1)));
   EXPECT_FALSE(IsSha256Hex(std::wstring(63, L'a') + L"g"));
+}
+
+// A kept or downloaded image against its catalogue hash: a match keeps it, a mismatch deletes it, no hash
+// or an unreadable file checks nothing (the size checks that follow report a missing file).
+TEST(ImageCheck, VerifyKeepsMatchesAndDeletesMismatches) {
+  wchar_t dir[MAX_PATH], path[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  GetTempFileNameW(dir, L"img", 0, path);
+  std::string data(1024 * 1024 + 3, 'i');
+  HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, f);
+  DWORD wrote = 0;
+  WriteFile(f, data.data(), static_cast<DWORD>(data.size()), &wrote, nullptr);
+  CloseHandle(f);
+  std::string hex = HashOf(data);
+  std::wstring right(hex.begin(), hex.end());
+  std::wstring wrong = right.substr(1) + (right[0] == L'0' ? L"1" : L"0");
+
+  EXPECT_EQ(kImageNotChecked, VerifyImage(path, L""));
+  EXPECT_EQ(kImageNotChecked, VerifyImage(path, L"not a hash"));
+  uint64_t seen = 0;
+  EXPECT_EQ(kImageVerified, VerifyImage(path, right, [&](uint64_t done, uint64_t) { seen = done; }));
+  EXPECT_EQ(data.size(), seen);
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path));
+  EXPECT_EQ(kImageMismatch, VerifyImage(path, wrong));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path));
+  EXPECT_EQ(kImageNotChecked, VerifyImage(path, right));  // gone: nothing to check
+}
+
+TEST(ImageCheck, CatalogueFileNamesStayInTheDownloadFolder) {
+  struct Case {
+    const wchar_t* name;
+    bool plain;
+  } cases[] = {
+      {L"win7_ultimate_x86.gho", true}, {L"系统 镜像.GHO", true}, {L"", false}, {L".", false}, {L"..", false},
+      {L"..\\..\\boot.ini", false}, {L"a/b.gho", false}, {L"C:x.gho", false}, {L"a\\b.gho", false},
+      {L"what?.gho", false}, {L"a\tb.gho", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << c.name;
 }
 
 TEST(DelayedRestart, RunsAfterTheDelayUnlessCancelled) {

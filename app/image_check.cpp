@@ -1,0 +1,30 @@
+#include "app/image_check.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "app/sha256.h"
+
+ImageVerdict VerifyImage(const std::wstring& path, const std::wstring& expected,
+                         const std::function<void(uint64_t done, uint64_t total)>& progress) {
+  if (!IsSha256Hex(expected)) return kImageNotChecked;
+  std::string digest;
+  bool read = Sha256OfFile(path, digest, [&](uint64_t done, uint64_t total) {
+    if (progress) progress(done, total);
+    return true;
+  });
+  if (!read) return kImageNotChecked;
+  if (Sha256Equal(digest, expected)) return kImageVerified;
+  DeleteFileW(path.c_str());
+  return kImageMismatch;
+}
+
+bool IsPlainFileName(const std::wstring& name) {
+  if (name.empty() || name == L"." || name == L"..") return false;
+  for (wchar_t c : name) {
+    if (c < 0x20) return false;
+    if (wcschr(L"\\/:*?\"<>|", c) != nullptr) return false;
+  }
+  return true;
+}

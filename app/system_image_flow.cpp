@@ -1,0 +1,82 @@
+// The system backup and restore commands of pages 1 and 2: the checks before anything is written, the
+// question with its three answers, and the preparation of the one-time boot.
+#include <windows.h>
+
+#include "app/dialogs.h"
+#include "app/environment.h"
+#include "app/flow_rules.h"
+#include "app/frame_window.h"
+#include "app/shell_helpers.h"
+#include "boot/bcd_entry.h"
+#include "boot/ghost_job.h"
+#include "sysinfo/disk_table.h"
+
+using namespace DuiLib;
+
+namespace {
+
+constexpr wchar_t kInfoCaption[] = L"提示";
+constexpr wchar_t kErrorCaption[] = L"错误";
+
+wchar_t DriveOf(const std::wstring& path) { return path.empty() ? L'\0' : path[0]; }
+
+std::wstring TextOf(CControlUI* c) { return c != nullptr ? c->GetText() : std::wstring(); }
+
+// Releases the program does not prepare, and UEFI machines, get their message and nothing else.
+bool RefusedOnThisMachine(HWND window) {
+  PreparationBlock block = CheckPreparation(TheEnvironment.OsIndex, IsUefiFirmware());
+  if (block == PreparationBlock::None) return false;
+  Dialogs().ShowMessage(window, PreparationBlockMessage(block), kInfoCaption, MB_OK);
+  return true;
+}
+
+}  // namespace
+
+void CFrameWindowWnd::OnBackupSystem(TNotifyUI&) {
+  std::wstring path = TextOf(editbacksys);
+  if (RefusedOnThisMachine(m_hWnd)) return;
+  // Drives attached since start-up are counted.
+  BuildDiskTable();
+  wchar_t system = TheEnvironment.SystemDrive;
+  std::wstring source = GetGhostAddress(system, system);
+  if (source.empty()) {
+    Dialogs().ShowMessage(m_hWnd, kPartitionError1Message, kErrorCaption, MB_ICONERROR);
+    return;
+  }
+  std::wstring destination = GetGhostAddress(DriveOf(path), system);
+  if (destination.empty()) {
+    Dialogs().ShowMessage(m_hWnd, kPartitionError2Message, kErrorCaption, MB_ICONERROR);
+    return;
+  }
+  int answer = Dialogs().ShowMessage(m_hWnd, SystemBackupQuestion(source, destination), kInfoCaption, MB_YESNOCANCEL);
+  if (answer != IDYES && answer != IDNO) return;
+  PrepareBackupJob(path);
+  RegisterBackupBootEntry();
+  if (answer == IDYES) RestartCommand();
+}
+
+void CFrameWindowWnd::OnRestoreSystem(TNotifyUI&) {
+  std::wstring path = TextOf(editrecosys);
+  if (RefusedOnThisMachine(m_hWnd)) return;
+  // The table as last built: at start-up, or by the last backup attempt.
+  wchar_t system = TheEnvironment.SystemDrive;
+  std::wstring source = GetGhostAddress(DriveOf(path), system);
+  if (source.empty()) {
+    Dialogs().ShowMessage(m_hWnd, kPartitionError1Message, kErrorCaption, MB_OK);
+    return;
+  }
+  std::wstring destination = GetGhostAddress(system, system);
+  if (destination.empty()) {
+    Dialogs().ShowMessage(m_hWnd, kPartitionError2Message, kErrorCaption, MB_OK);
+    return;
+  }
+  if (!FileExists(path)) {
+    Dialogs().ShowMessage(m_hWnd, kBackupImageMissingMessage, kInfoCaption, MB_OK);
+    return;
+  }
+  int answer = Dialogs().ShowMessage(m_hWnd, SystemRestoreQuestion(source, destination), kInfoCaption, MB_YESNOCANCEL);
+  if (answer != IDYES && answer != IDNO) return;
+  PrepareRestoreJob(path);
+  RegisterReinstallBootEntry();
+  if (answer == IDYES) RestartCommand();
+}
