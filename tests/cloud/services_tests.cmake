@@ -39,3 +39,13 @@ endif()
 if(TARGET vl_cloud_download AND TARGET xldl)
   cloud_server_test(cloud_download_test SOURCES download_thread_test.cpp LIBS vl_cloud_download DEPENDS xldl)
 endif()
+
+# Acceptance in the sandbox against the reference server (its own Wine prefix; needs the test display). It
+# needs the window's catalogue start-up and row clicks, which come with the reinstall flow.
+if(TARGET vorlane-sandbox AND TARGET xldl AND EXISTS ${CMAKE_SOURCE_DIR}/server/refserver.py
+   AND EXISTS ${CMAKE_SOURCE_DIR}/app/reinstall_flow.cpp)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME cloud_sandbox_acceptance
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/sandbox_cloud.py ${CMAKE_BINARY_DIR})
+  set_tests_properties(cloud_sandbox_acceptance PROPERTIES TIMEOUT 900)
+endif()

@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""Acceptance of the cloud part in the sandbox (the program with scripted dialogs) under Wine and the test
+display, against the reference server: the connection status and the install button, the catalogue rows,
+local mode with the server gone, and a download of a 100 MiB image with its live figures, pause, resume and
+abandon.
+
+Usage: sandbox_cloud.py BUILD_DIR     (the test tree; a Wine prefix of its own: BUILD_DIR/wineprefix-cloud)
+With VORLANE_REFRESH_SCREENSHOTS=1 the list and download pages replace docs/screenshots/cloud-*.png.
+"""
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
+MIB = 1024 * 1024
+
+# (name, picture field, file name, description, size text, size in bytes)
+RECORDS = [
+    ("Windows XP 专业版 SP3", "1", "xp.gho", "经典稳定，纯净安装", "100M", 100 * MIB),
+    ("Windows Vista 旗舰版", " 7abc", "vista.gho", "自动激活，驱动齐全", "2.6G", 2600 * MIB),
+    ("Windows PE 维护系统", "12", "pe.gho", "维护工具合集", "350M", 350 * MIB),
+]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL: " + what, flush=True)
+    return condition
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Server:
+    def __init__(self, tmp):
+        content = os.path.join(tmp, "content")
+        os.makedirs(content)
+        port_file = os.path.join(tmp, "port")
+        args = [sys.executable, os.path.join(ROOT, "server", "refserver.py"), "--root", content, "--port", "0",
+                "--port-file", port_file, "--quiet"]
+        for _, _, file_name, _, _, size in RECORDS:
+            args += ["--virtual", "/images/%s=%d" % (file_name, size)]
+        self.proc = subprocess.Popen(args, stdout=subprocess.DEVNULL)
+        for _ in range(200):
+            if os.path.exists(port_file):
+                break
+            time.sleep(0.05)
+        with open(port_file) as f:
+            self.url = "http://127.0.0.1:%s" % f.read().strip()
+        lines = ["<line>%s|%s|%s/images/%s|%s|%s|%s|</line>" % (n, p, self.url, f, f, d, s)
+                 for n, p, f, d, s, _ in RECORDS]
+        with open(os.path.join(content, "systeminfof.txt"), "wb") as f:
+            f.write(("\r\n".join(lines) + "\r\n").encode("gbk"))
+        with open(os.path.join(content, "banben.txt"), "wb") as f:
+            f.write(b"5.4\r\n")
+
+    def control(self, what, **query):
+        q = "&".join("%s=%s" % (k, urllib.request.quote(str(v))) for k, v in query.items())
+        with urllib.request.urlopen("%s/_control/%s?%s" % (self.url, what, q), timeout=30) as r:
+            return json.loads(r.read().decode("utf-8"))
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+class Transcript:
+    def __init__(self, path):
+        with open(path, encoding="utf-8", errors="replace") as f:
+            self.lines = f.read().splitlines()
+
+    def dump(self, n):
+        """The control lines of the n-th dump (from 1), in order, and its page."""
+        k, out, page, inside = 0, [], None, False
+        for line in self.lines:
+            if line == "dump begin":
+                k += 1
+                inside = k == n
+            elif line == "dump end" and inside:
+                break
+            elif inside and line.startswith("page "):
+                page = int(line[5:])
+            elif inside:
+                out.append(line)
+        return out, page
+
+    def msgboxes(self):
+        return [line for line in self.lines if line.startswith("msgbox")]
+
+
+def text_of(lines, name):
+    """Texts of every control of that name in a dump, in tree order."""
+    rx = re.compile(r'^control %s class=\S+ enabled=(\d) visible=\d selected=\S+ text="(.*)"$' % re.escape(name))
+    return [m.group(2) for m in (rx.match(line) for line in lines) if m]
+
+
+def enabled_of(lines, name):
+    rx = re.compile(r'^control %s class=\S+ enabled=(\d) ' % re.escape(name))
+    return [m.group(1) == "1" for m in (rx.match(line) for line in lines) if m]
+
+
+def run(build, prefix, tmp, name, script, server_url, timeout=300):
+    run_dir = os.path.join(tmp, "run-" + name)
+    os.makedirs(run_dir)
+    with open(os.path.join(run_dir, "script.txt"), "w", encoding="utf-8") as f:
+        f.write(script.strip() + "\nclose\n")
+    env = dict(os.environ, LANG="zh_CN.UTF-8", VORLANE_SANDBOX_DIR=run_dir, VORLANE_SANDBOX_SERVER=server_url)
+    proc = subprocess.Popen([os.path.join(ROOT, "scripts", "wine-run"), "--prefix", prefix,
+                             os.path.join(build, "bin", "vorlane-sandbox.exe")], env=env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        code = proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
+        code = "timeout"
+    check(code == 0, "%s: exit code %s" % (name, code))
+    t = Transcript(os.path.join(run_dir, "transcript.txt"))
+    errors = [line for line in t.lines if line.startswith("error")]
+    check(not errors, "%s: script errors %s" % (name, errors))
+    return t, run_dir
+
+
+def check_screenshot(run_dir, shot, doc_name):
+    path = os.path.join(run_dir, shot)
+    if not check(os.path.isfile(path), "screenshot %s taken" % shot):
+        return
+    out = subprocess.run(["identify", "-format", "%w %h %k", path], capture_output=True, text=True).stdout.split()
+    check(len(out) == 3 and int(out[2]) > 200, "screenshot %s drawn: %s" % (shot, out))
+    docs = os.path.join(ROOT, "docs", "screenshots")
+    if os.environ.get("VORLANE_REFRESH_SCREENSHOTS") == "1":
+        os.makedirs(docs, exist_ok=True)
+        shutil.copy(path, os.path.join(docs, doc_name))
+    check(os.path.isfile(os.path.join(docs, doc_name)), "docs/screenshots/%s is there" % doc_name)
+
+
+def cloud_mode(build, prefix, tmp, server):
+    # The version file answers after two seconds, so the start state can be seen.
+    server.control("fault", path="/banben.txt", stall_after=0, stall_seconds=2, count=1)
+    server.control("fault", path="/images/xp.gho", rate=MIB)
+    t, run_dir = run(build, prefix, tmp, "cloud", """
+dump
+wait-text labconnect 云模式 60
+wait-enabled btninstall 10
+dump
+click btninstall
+wait-page 5 10
+dump
+screenshot list.png
+click-row 0 btnselectthis
+wait-page 6 10
+wait-text labfilesize 100.00MB 30
+wait-text labdownspeed /s 10
+wait-text labdownpro % 10
+sleep 1500
+dump
+screenshot download.png
+click btnpause
+wait-text labdownspeed 暂停 10
+sleep 1500
+dump
+sleep 1500
+dump
+click btnpause
+wait-text labdownspeed /s 10
+sleep 2000
+dump
+answer IDYES
+click btnstop
+wait-page 0 10
+dump
+""", server.url)
+    start, _ = t.dump(1)
+    check(text_of(start, "labconnect") == ["正在连接云引擎..."], "start: %s" % text_of(start, "labconnect"))
+    check(enabled_of(start, "btninstall") == [False], "start: install button disabled")
+    ready, _ = t.dump(2)
+    check(text_of(ready, "labconnect") == [" 云引擎连接成功，云模式"], "cloud mode: %s" % text_of(ready, "labconnect"))
+    check(enabled_of(ready, "btninstall") == [True], "cloud mode: install button enabled")
+
+    rows, page = t.dump(3)
+    check(page == 5, "list page shown: %s" % page)
+    check(text_of(rows, "labsystemname") == [r[0] for r in RECORDS], "row names %s" % text_of(rows, "labsystemname"))
+    check(text_of(rows, "labdes") == [r[3] for r in RECORDS], "row descriptions %s" % text_of(rows, "labdes"))
+    check(text_of(rows, "labsize") == [r[4] for r in RECORDS], "row sizes %s" % text_of(rows, "labsize"))
+    check(text_of(rows, "labpic") == ["", "", ""], "row pictures without placeholder text")
+    check_screenshot(run_dir, "list.png", "cloud-list.png")
+
+    live, page = t.dump(4)
+    check(page == 6, "download page shown: %s" % page)
+    check(text_of(live, "labfilesize") == ["100.00MB"], "size %s" % text_of(live, "labfilesize"))
+    speed = text_of(live, "labdownspeed")
+    check(len(speed) == 1 and re.match(r"^(\d+B/s|\d+\.\d\dKB/s|\d+\.\d\dMB/s)$", speed[0]), "speed %s" % speed)
+    pro = text_of(live, "labdownpro")
+    check(len(pro) == 1 and re.match(r"^\d+\.\d\d%$", pro[0]), "progress %s" % pro)
+    amount = text_of(live, "labdownareadydown")
+    check(len(amount) == 1 and re.match(r"^\d+MB$", amount[0]), "amount %s" % amount)
+    download_folder = "C:\\VRLN\\Download"
+    check(text_of(live, "labfilename") == ["<f 1><u>%s\\xp.gho</u></f>" % download_folder],
+          "file name %s" % text_of(live, "labfilename"))
+    check_screenshot(run_dir, "download.png", "cloud-download.png")
+
+    paused1, _ = t.dump(5)
+    paused2, _ = t.dump(6)
+    check(text_of(paused1, "labdownspeed") == ["暂停"], "paused speed %s" % text_of(paused1, "labdownspeed"))
+    check(text_of(paused1, "labdownareadydown") == text_of(paused2, "labdownareadydown"),
+          "nothing moves while paused: %s %s" % (text_of(paused1, "labdownareadydown"),
+                                                 text_of(paused2, "labdownareadydown")))
+    resumed, _ = t.dump(7)
+    before = int(text_of(paused2, "labdownareadydown")[0][:-2] or 0)
+    after = int(text_of(resumed, "labdownareadydown")[0][:-2] or 0)
+    check(after > before, "resumed: %d MB after %d MB" % (after, before))
+    check(text_of(resumed, "labdownspeed")[0].endswith("/s"), "resumed speed %s" % text_of(resumed, "labdownspeed"))
+    _, page = t.dump(8)
+    check(page == 0, "abandoned: main page (%s)" % page)
+    image = os.path.join(prefix, "drive_c", "VRLN", "Download", "xp.gho")
+    check(not os.path.exists(image), "no complete image after abandoning")
+
+
+def complete_download(build, prefix, tmp, server):
+    # The 100 MiB image arrives whole in the download folder; the flow then takes it (its own tests).
+    image = os.path.join(prefix, "drive_c", "VRLN", "Download", "xp.gho")
+    t, _ = run(build, prefix, tmp, "complete", """
+wait-enabled btninstall 60
+click btninstall
+wait-page 5 10
+click-row 0 btnselectthis
+wait-page 7 120
+dump
+""", server.url)
+    check(os.path.isfile(image) and os.path.getsize(image) == 100 * MIB, "the image is complete in C:\\VRLN\\Download")
+    _, page = t.dump(1)
+    check(page == 7, "download finished: page %s" % page)
+
+
+def local_mode(build, prefix, tmp):
+    gone = "http://127.0.0.1:%d" % free_port()
+    t, _ = run(build, prefix, tmp, "local", """
+wait-text labconnect 本地模式 60
+wait-enabled btninstall 10
+dump
+click btninstall
+wait-msgbox 10
+dump
+""", gone)
+    lines, _ = t.dump(1)
+    check(text_of(lines, "labconnect") == [" 云引擎连接失败，本地模式"], "local mode: %s" % text_of(lines, "labconnect"))
+    boxes = t.msgboxes()
+    check(len(boxes) == 1 and "云引擎连接失败，请检查网络链接" in boxes[0] and "提示" in boxes[0], "message %s" % boxes)
+    _, page = t.dump(2)
+    check(page == 0, "the user stays on the main page (%s)" % page)
+
+
+def main(argv):
+    build = os.path.abspath(argv[1])
+    prefix = os.path.join(build, "wineprefix-cloud")
+    tmp = tempfile.mkdtemp(prefix="vorlane-cloud-")
+    server = Server(tmp)
+    try:
+        download = os.path.join(prefix, "drive_c", "VRLN", "Download")
+        shutil.rmtree(download, ignore_errors=True)
+        cloud_mode(build, prefix, tmp, server)
+        local_mode(build, prefix, tmp)
+        server.control("clear-faults")
+        complete_download(build, prefix, tmp, server)
+    finally:
+        server.stop()
+        shutil.rmtree(os.path.join(prefix, "drive_c", "VRLN", "Download"), ignore_errors=True)
+    if failures:
+        print("%d failures; runs kept in %s" % (len(failures), tmp))
+        return 1
+    shutil.rmtree(tmp, ignore_errors=True)
+    print("all cloud acceptance checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
