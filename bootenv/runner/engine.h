@@ -1,0 +1,42 @@
+// The imaging engine: a partition into an image file (partclone stream in our container) and an
+// image file back onto a partition, with the whole image checked before the first byte is written.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "image_file.h"
+
+namespace vorlane {
+
+struct DumpRequest {
+    std::string device;       // partition to read, unmounted
+    std::string fileSystem;   // "ntfs" or "fat"
+    uint64_t partitionBytes = 0;
+    uint64_t partitionStart = 0;
+    uint64_t usedBytes = 0;   // for the progress figures
+    std::string imagePath;    // file to write (on another, mounted partition), or
+    int outputFd = -1;        // a pipe to the program that stores it (taken over and closed)
+    int level = 1;            // deflate level, 0 = stored
+};
+
+bool DumpPartition(const DumpRequest& request, ImageInfo& result, std::string& error);
+
+struct LoadRequest {
+    std::string imagePath;
+    std::string device;       // partition to write, unmounted
+    uint64_t partitionBytes = 0;
+};
+
+// Checks the image whole, then writes it. targetWritten tells whether the partition was touched.
+bool LoadPartition(const LoadRequest& request, ImageInfo& info, bool& targetWritten, std::string& error);
+
+// The partclone program for a file system, or "" when there is none.
+std::string CloneToolFor(const std::string& fileSystem);
+
+// Deflate level for Ghost's -z switch (absent: fast compression).
+int CompressionLevel(int ghostLevel);
+
+// Checks made before anything is written: what the image needs against the target.
+bool ImageFitsTarget(const ImageInfo& info, uint64_t targetBytes, std::string& error);
+
+}  // namespace vorlane

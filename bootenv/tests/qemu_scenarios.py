@@ -1,0 +1,570 @@
+#!/usr/bin/env python3
+"""End-to-end proof of the boot environment under QEMU (TCG): real loaders, boot image and job runner on a
+raw MBR disk with two NTFS partitions, started the way the Windows boot managers start them.
+
+Scenarios (run in order; restore and corrupt build on the disk left by backup):
+  backup   backup set through the loader boot sector (BCD path): pdump 1:1 to 1:2\\VRLN\\BackSystem\\BAKSYS.GHO
+  restore  partition 1 replaced by other files, reinstall set through the first 8 KiB of the loader
+           (boot.ini path): pload from that image; partition 1's files byte-identical afterwards
+  corrupt  a damaged image is refused: partition 1 unchanged, GHOSTERR.TXT says why
+  mbr      our MBR code starts the active partition's boot sector
+  fallback the set's files but no job: the loader starts the Windows boot manager instead
+  hibernated  a hibernated system partition: refused, the partition not written at all
+Prints the wall time of each boot and the imaging throughput (figures, not limits).
+
+Usage: qemu_scenarios.py PAYLOAD_DIR WORK_DIR [SCENARIO...]
+"""
+import hashlib
+import os
+import random
+import re
+import select
+import shutil
+import subprocess
+import sys
+import time
+
+MiB = 1024 * 1024
+SECTOR = 512
+P1_START = 2048                       # sectors
+P1_SIZE = 160 * MiB // SECTOR
+EXT_START = P1_START + P1_SIZE
+EXT_SIZE = 232 * MiB // SECTOR
+P5_START = EXT_START + 2048           # first logical partition, after its EBR
+P5_SIZE = EXT_SIZE - 2048
+DISK_BYTES = (EXT_START + EXT_SIZE) * SECTOR + MiB
+
+BACKUP_JOB = (b'Ghost.exe -nousb -clone,mode=pdump,src="1:1",dst="1:2\\VRLN\\BackSystem\\BAKSYS.GHO" '
+              b'-sure -rb -crcignore -fro -z3 -auto -afile="GHOSTERR.TXT"\r\nrestart\r\n')
+RESTORE_JOB = (b'Ghost.exe -nousb -clone,mode=pload,src="1:2\\VRLN\\BackSystem\\BAKSYS.GHO:1",dst="1:1" '
+               b'-fro -crcignore -sure -rb -fx -afile="GHOSTERR.TXT"\r\nrestart\r\n\x00')
+BOOT_INI_SAVED = b"[boot loader]\r\ntimeout=30\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n" \
+                 b"[operating systems]\r\nmulti(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Windows XP\" /fastdetect\r\n"
+BOOT_INI_EDITED = b"[boot loader]\r\ntimeout=3\r\ndefault=C:\\kwldr\r\n[operating systems]\r\n" \
+                  b"multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Windows XP\" /fastdetect\r\nC:\\kwldr=VorlaneBak\r\n"
+
+
+class Failure(Exception):
+    pass
+
+
+def run(*args, **kw):
+    return subprocess.run(list(args), check=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+    print("  ok: " + message)
+
+
+class Disk:
+    """The raw disk image and its two partitions, kept as separate files for ntfs-3g's tools."""
+
+    def __init__(self, work):
+        self.work = work
+        self.disk = os.path.join(work, "disk.img")
+        self.p1 = os.path.join(work, "p1.img")
+        self.p5 = os.path.join(work, "p5.img")
+
+    def create(self):
+        with open(self.disk, "wb") as f:
+            f.truncate(DISK_BYTES)
+        table = (f"label: dos\nlabel-id: 0x1234abcd\n"
+                 f"start={P1_START}, size={P1_SIZE}, type=7, bootable\n"
+                 f"start={EXT_START}, size={EXT_SIZE}, type=5\n"
+                 f"start={P5_START}, size={P5_SIZE}, type=7\n")
+        subprocess.run(["sfdisk", "-q", self.disk], input=table.encode(), check=True)
+        self.format(self.p1, P1_START, P1_SIZE, "system")
+        self.format(self.p5, P5_START, P5_SIZE, "data")
+
+    @staticmethod
+    def format(path, start, size, label):
+        if os.path.exists(path):
+            os.unlink(path)
+        with open(path, "wb") as f:
+            f.truncate(size * SECTOR)
+        run("mkntfs", "-q", "-F", "-Q", "-p", str(start), "-H", "255", "-S", "63", "-L", label, path)
+
+    def assemble(self):
+        """Copies both partition files into the disk image."""
+        for path, start in ((self.p1, P1_START), (self.p5, P5_START)):
+            copy_range(path, 0, self.disk, start * SECTOR, os.path.getsize(path))
+
+    def extract(self):
+        for path, start, size in ((self.p1, P1_START, P1_SIZE), (self.p5, P5_START, P5_SIZE)):
+            copy_range(self.disk, start * SECTOR, path, 0, size * SECTOR)
+
+
+def copy_range(src, src_off, dst, dst_off, length):
+    chunk = 4 * MiB
+    with open(src, "rb") as fi, open(dst, "r+b" if os.path.exists(dst) else "w+b") as fo:
+        fi.seek(src_off)
+        fo.seek(dst_off)
+        done = 0
+        while done < length:
+            data = fi.read(min(chunk, length - done))
+            if not data:
+                break
+            fo.write(data)
+            done += len(data)
+
+
+class Ntfs:
+    """Files on an NTFS partition image through ntfs-3g's tools (no mounting needed)."""
+
+    def __init__(self, image):
+        self.image = image
+
+    def put(self, name, data):
+        tmp = self.image + ".put"
+        with open(tmp, "wb") as f:
+            f.write(data)
+        run("ntfscp", "-f", "-q", self.image, tmp, name)
+        os.unlink(tmp)
+
+    def get(self, name):
+        r = subprocess.run(["ntfscat", "-f", self.image, name], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        return r.stdout if r.returncode == 0 else None
+
+    def names(self, folder="/"):
+        r = subprocess.run(["ntfsls", "-f", "-p", folder, self.image], stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, check=True)
+        return [n for n in r.stdout.decode().splitlines() if n and n not in (".", "..")]
+
+    def exists(self, name):
+        folder, leaf = os.path.split(name)
+        return any(n.lower() == leaf.lower() for n in self.names(folder or "/"))
+
+
+def sample_files(seed):
+    """Folders of files standing in for a Windows installation: incompressible and text data."""
+    rng = random.Random(seed)
+    files = {}
+    for i in range(24):
+        files[f"/Windows/System32/lib{i:02d}.dll"] = rng.randbytes(rng.randint(256, 2048) * 1024)
+    for i in range(12):
+        line = f"Line {i} of a settings file that compresses well. ".encode()
+        files[f"/Windows/inf/setup{i:02d}.inf"] = line * rng.randint(2000, 8000)
+    files["/Users/Demo/Documents/notes.txt"] = "Vorlane 测试 notes\r\n".encode() * 500
+    files["/Program Files/App/app.exe"] = rng.randbytes(3 * MiB)
+    return files
+
+
+def make_folders(image, folders):
+    """NTFS has no folder tool among ntfs-3g's programs: folders are made through an ntfs-3g mount."""
+    mnt = image + ".mnt"
+    os.makedirs(mnt, exist_ok=True)
+    run("ntfs-3g", image, mnt)
+    try:
+        for folder in folders:
+            os.makedirs(mnt + folder, exist_ok=True)
+    finally:
+        subprocess.run(["umount", mnt], check=True)
+        os.rmdir(mnt)
+
+
+def fill(image, files):
+    make_folders(image, sorted({os.path.dirname(n) for n in files}))
+    ntfs = Ntfs(image)
+    for name, data in files.items():
+        ntfs.put(name, data)
+
+
+def make_floppy(work, name, payload_files, chain_args):
+    """A syslinux floppy whose chain.c32 loads a file whole at 0:7C00 with DL = 80h, as the Windows boot
+    managers start a boot-sector entry."""
+    path = os.path.join(work, name)
+    if os.path.exists(path):
+        os.unlink(path)
+    run("mkfs.fat", "-C", path, "1440")
+    run("syslinux", "--install", path)
+    mods = "/usr/lib/syslinux/modules/bios"
+    cfg = os.path.join(work, "syslinux.cfg")
+    with open(cfg, "w") as f:
+        f.write(f"DEFAULT go\nPROMPT 0\nLABEL go\n  COM32 chain.c32\n  APPEND {chain_args}\n")
+    run("mcopy", "-i", path, f"{mods}/chain.c32", f"{mods}/libcom32.c32", f"{mods}/libutil.c32", cfg, "::/")
+    for f in payload_files:
+        run("mcopy", "-i", path, f, "::/")
+    return path
+
+
+def boot(work, disk, floppy, label, timeout=1200, boot_from="a"):
+    """Runs QEMU until the guest restarts (-no-reboot ends QEMU). Answers (log text, seconds)."""
+    cmd = ["qemu-system-i386", "-m", "512", "-smp", "2", "-display", "none", "-no-reboot", "-monitor", "none",
+           "-serial", "stdio", "-net", "none", "-drive", f"file={disk},format=raw,if=ide,index=0",
+           "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04", "-boot", boot_from]
+    if floppy:
+        cmd += ["-drive", f"file={floppy},format=raw,if=floppy"]
+    log_path = os.path.join(work, f"{label}.log")
+    start = time.monotonic()
+    proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    out = b""
+    pressed = False
+    try:
+        while True:
+            if time.monotonic() - start > timeout:
+                proc.kill()
+                raise Failure(f"{label}: no restart within {timeout} s")
+            ready, _, _ = select.select([proc.stdout], [], [], 1.0)
+            if ready:
+                data = os.read(proc.stdout.fileno(), 65536)
+                if not data:
+                    break
+                out += data
+                if not pressed and b"press a key to restart now" in out:
+                    proc.stdin.write(b"\r")  # a key on the serial console ends the 60-second wait
+                    proc.stdin.flush()
+                    pressed = True
+            elif proc.poll() is not None:
+                break
+        proc.wait()
+    finally:
+        with open(log_path, "wb") as f:
+            f.write(out)
+    seconds = time.monotonic() - start
+    text = out.decode("utf-8", "replace").replace("\r", "")
+    print(f"  boot '{label}': {seconds:.1f} s wall time (log {log_path})")
+    return text, seconds
+
+
+def throughput(text, word):
+    m = re.search(word + r" ([\d.]+ [KMG]?B).* in ([\d:]+) \(([\d.]+ [KMG]?B)/s\)", text)
+    return f"{m.group(1)} in {m.group(2)} at {m.group(3)}/s" if m else "not reported"
+
+
+def expect_in(text, needle, message):
+    check(needle in text, message)
+
+
+def scenario_backup(ctx):
+    print("scenario backup: backup set, loader boot sector (BCD path), pdump 1:1 -> 1:2\\VRLN\\BackSystem\\BAKSYS.GHO")
+    disk, payload, work = ctx["disk"], ctx["payload"], ctx["work"]
+    disk.create()
+    files = sample_files(1)
+    fill(disk.p1, files)
+    sysfs = Ntfs(disk.p1)
+    make_folders(disk.p1, ["/Boot"])
+    sysfs.put("/boot.ini", BOOT_INI_EDITED)
+    sysfs.put("/boot.in_", BOOT_INI_SAVED)
+    sysfs.put("/Boot/BCD", b"store with the one-time entry")
+    sysfs.put("/Boot/BCD_M", b"store as it was before")
+    sysfs.put("/pagefile.sys", bytes(2 * MiB))
+    for name in ("KW.lsn", "kwldr", "kwldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    sysfs.put("/Ghost.ba_", BACKUP_JOB)
+    disk.assemble()
+    floppy = make_floppy(work, "bcd.img", [os.path.join(payload, "kwldr.mbr")], "hd0 1 file=/kwldr.mbr")
+    text, seconds = boot(work, disk.disk, floppy, "backup")
+    disk.extract()
+    expect_in(text, "Image written", "the environment reports the image written")
+    data = Ntfs(disk.p5)
+    image = data.get("/VRLN/BackSystem/BAKSYS.GHO")
+    check(image is not None and image[:8] == b"VRLNIMG1", "BAKSYS.GHO exists on partition 2 and is our image")
+    check(sysfs.get("/Ghost.ba_") is None, "the job file is gone from partition 1")
+    for name in ("KW.lsn", "kwldr", "kwldr.mbr", "pagefile.sys", "boot.in_", "Boot/BCD_M"):
+        check(not sysfs.exists("/" + name), f"{name} is gone from partition 1")
+    check(sysfs.get("/boot.ini") == BOOT_INI_SAVED, "boot.ini is the saved copy again")
+    check(sysfs.get("/Boot/BCD") == b"store as it was before", "\\Boot\\BCD is the saved store again")
+    ctx["files"] = files
+    ctx["image"] = image
+    print(f"  figure: dump {throughput(text, 'Saved')}, boot {seconds:.1f} s")
+    compare_with_partclone(ctx, disk.p1)
+
+
+def compare_with_partclone(ctx, partition):
+    """Benchmark figures: partclone alone against partclone into our container, natively on this machine,
+    on the partition that was just saved (the in-VM figure above is under TCG, many times slower)."""
+    pkgroot = os.path.join(os.path.dirname(ctx["payload"]), "work", "pkgroot")
+    loader = os.path.join(pkgroot, "lib", "ld-linux.so.2")
+    tool = os.environ.get("VORLANE_IMAGETOOL", "")
+    if not os.path.exists(loader) or not os.path.exists(tool):
+        print("  figure: partclone comparison skipped (no unpacked packages or no vorlane-imagetool)")
+        return
+    libs = ":".join(os.path.join(pkgroot, d) for d in ("lib/i386-linux-gnu", "usr/lib/i386-linux-gnu"))
+    clone = [loader, "--library-path", libs, os.path.join(pkgroot, "usr/sbin/partclone.ntfs"),
+             "-c", "-a0", "-q", "-s", partition, "-o", "-", "-L", os.path.join(ctx["work"], "partclone.log")]
+    out = os.path.join(ctx["work"], "bench.gho")
+    for label, shell in (("partclone alone", f"{quote(clone)} > /dev/null"),
+                         ("partclone into our container (-z3)",
+                          f"{quote(clone)} | {tool} pack {out} ntfs {P1_SIZE * SECTOR} 3 > /dev/null 2>&1")):
+        start = time.monotonic()
+        r = subprocess.run(["bash", "-o", "pipefail", "-c", shell], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        seconds = time.monotonic() - start
+        if r.returncode != 0:
+            print(f"  figure: {label}: failed ({r.stderr.decode(errors='replace').strip()[:200]})")
+            continue
+        size = subprocess.run(["bash", "-c", f"{quote(clone)} 2>/dev/null | wc -c"], stdout=subprocess.PIPE).stdout.strip()
+        mb = int(size or 0) / MiB
+        print(f"  figure: {label} (host, native): {mb:.1f} MB stream in {seconds:.2f} s = {mb / seconds:.1f} MB/s")
+    if os.path.exists(out):
+        os.unlink(out)
+
+
+def quote(args):
+    return " ".join("'" + a.replace("'", "'\\''") + "'" for a in args)
+
+
+def scenario_restore(ctx):
+    print("scenario restore: partition 1 changed, reinstall set via the loader's first 8 KiB (boot.ini path), pload")
+    disk, payload, work = ctx["disk"], ctx["payload"], ctx["work"]
+    files = ctx["files"]
+    # Everything on partition 1 changes: a new file system with other files, some names kept with new content.
+    Disk.format(disk.p1, P1_START, P1_SIZE, "system")
+    changed = {name: b"changed " + data[:1000] for name, data in list(files.items())[::3]}
+    changed["/Windows/new-only.txt"] = b"this file did not exist at backup time"
+    fill(disk.p1, changed)
+    sysfs = Ntfs(disk.p1)
+    for name in ("KX.lsn", "kxldr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    sysfs.put("/ghost._KX", RESTORE_JOB)
+    disk.assemble()
+    with open(os.path.join(payload, "kxldr"), "rb") as f:
+        head = f.read(8192)
+    head_path = os.path.join(work, "kxldr8k")
+    with open(head_path, "wb") as f:
+        f.write(head)
+    floppy = make_floppy(work, "bootini.img", [head_path], "hd0 1 file=/kxldr8k")
+    text, seconds = boot(work, disk.disk, floppy, "restore")
+    disk.extract()
+    expect_in(text, "The image is complete and undamaged", "the whole image was checked before writing")
+    expect_in(text, "now holds the system from the image", "the environment reports the restore done")
+    sysfs = Ntfs(disk.p1)
+    same = all(sysfs.get(name) == data for name, data in files.items())
+    check(same, f"all {len(files)} files on partition 1 are byte-identical to the backup")
+    check(not sysfs.exists("/Windows/new-only.txt"), "a file made after the backup is gone")
+    check(not sysfs.exists("/ghost._KX"), "the job file went with the old partition contents")
+    print(f"  figure: restore {throughput(text, 'Restored')}, boot {seconds:.1f} s")
+
+
+def scenario_corrupt(ctx):
+    print("scenario corrupt: a damaged image (named in code page 936) is refused and nothing is written")
+    disk, payload, work = ctx["disk"], ctx["payload"], ctx["work"]
+    # The damaged copy lies in a folder with a Chinese name: the job names it in code page 936.
+    image = bytearray(ctx["image"])
+    image[len(image) // 2] ^= 0x55
+    make_folders(disk.p5, ["/系统备份"])
+    Ntfs(disk.p5).put("/系统备份/损坏.GHO", bytes(image))
+    job = RESTORE_JOB.replace(b"\\VRLN\\BackSystem\\BAKSYS.GHO", "\\系统备份\\损坏.GHO".encode("cp936"))
+    sysfs = Ntfs(disk.p1)
+    for name in ("KX.lsn", "kxldr", "kxldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    sysfs.put("/ghost._KX", job)
+    # A reinstall edit of boot.ini (no saved copy): after the failure it must no longer start the loader.
+    sysfs.put("/boot.ini", BOOT_INI_EDITED.replace(b"kwldr", b"kxldr").replace(b"VorlaneBak", b"Vorlane"))
+    disk.assemble()
+    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
+    text, seconds = boot(work, disk.disk, floppy, "corrupt")
+    disk.extract()
+    expect_in(text, "FAILED", "the environment reports the failure")
+    expect_in(text, "Windows was left as it was", "the final line says Windows was left alone")
+    sysfs = Ntfs(disk.p1)
+    report = sysfs.get("/GHOSTERR.TXT")
+    check(report is not None and b"damaged" in report, "GHOSTERR.TXT on partition 1 says the image is damaged")
+    check(not sysfs.exists("/ghost._KX"), "the job file was removed so that Windows starts next")
+    boot_ini = sysfs.get("/boot.ini") or b""
+    check(b"kxldr" not in boot_ini.lower() and b"default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS" in boot_ini,
+          "boot.ini no longer starts the loader; its default is Windows again")
+    same = all(sysfs.get(name) == data for name, data in ctx["files"].items())
+    check(same, "partition 1's files are unchanged")
+
+
+def scenario_mbr(ctx):
+    print("scenario mbr: our MBR code boots the active partition's boot sector")
+    payload, work = ctx["payload"], ctx["work"]
+    asm = os.path.join(work, "probe.asm")
+    with open(asm, "w") as f:
+        f.write(PROBE_SECTOR)
+    probe = os.path.join(work, "probe.bin")
+    run("nasm", "-f", "bin", "-o", probe, asm)
+    path = os.path.join(work, "mbrdisk.img")
+    with open(path, "wb") as f:
+        f.truncate(16 * MiB)
+    table = "label: dos\nstart=2048, size=8192, type=7\nstart=10240, size=8192, type=7, bootable\n"
+    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    with open(os.path.join(payload, "mbr.bin"), "rb") as f:
+        code = f.read()
+    check(len(code) == 440, "mbr.bin is 440 bytes")
+    with open(path, "r+b") as f:
+        f.write(code)
+        f.seek(10240 * SECTOR)
+        f.write(open(probe, "rb").read())
+    text, seconds = boot(work, path, None, "mbr", timeout=120, boot_from="c")
+    expect_in(text, "VORLANE-PBR-OK DL=80 LBA=00002800", "the active (second) partition's boot sector ran with DL = 80h "
+              "and DS:SI at its table entry")
+
+
+PROBE_SECTOR = r"""
+; Test boot sector: reports on COM1 that it runs, the drive in DL and the start LBA of the table entry
+; at DS:SI, then ends QEMU through the isa-debug-exit port.
+bits 16
+org 0x7C00
+        mov bp, si
+        mov bh, dl
+        mov si, text
+.say:   lodsb
+        test al, al
+        jz .dl
+        call put
+        jmp .say
+.dl:    mov al, bh
+        call hex8
+        mov si, lba
+.say2:  lodsb
+        test al, al
+        jz .lba
+        call put
+        jmp .say2
+.lba:   mov ax, [bp+10]
+        call hex16
+        mov ax, [bp+8]
+        call hex16
+        mov al, 13
+        call put
+        mov al, 10
+        call put
+        mov al, 0
+        out 0xf4, al
+        hlt
+hex16:  push ax
+        mov al, ah
+        call hex8
+        pop ax
+hex8:   push ax
+        shr al, 4
+        call nib
+        pop ax
+nib:    and al, 15
+        add al, '0'
+        cmp al, '9'
+        jbe put
+        add al, 7
+put:    push dx
+        push ax
+        mov dx, 0x3FD
+.wait:  in al, dx
+        test al, 0x20
+        jz .wait
+        pop ax
+        mov dx, 0x3F8
+        out dx, al
+        pop dx
+        ret
+text:   db "VORLANE-PBR-OK DL=", 0
+lba:    db " LBA=", 0
+        times 510-($-$$) db 0
+        dw 0xAA55
+"""
+
+BOOTMGR_PROBE = r"""
+; Stands in for the Windows boot manager file: GRUB's ntldr command loads it at 2000h:0. Reports on COM1
+; and ends QEMU through the isa-debug-exit port.
+bits 16
+org 0
+        push cs
+        pop ds
+        mov si, text
+.say:   lodsb
+        test al, al
+        jz .done
+        mov ah, al
+        mov dx, 0x3FD
+.wait:  in al, dx
+        test al, 0x20
+        jz .wait
+        mov al, ah
+        mov dx, 0x3F8
+        out dx, al
+        jmp .say
+.done:  mov al, 0
+        out 0xf4, al
+        hlt
+text:   db "VORLANE-BOOTMGR-OK", 13, 10, 0
+"""
+
+
+def scenario_fallback(ctx):
+    print("scenario fallback: the set's files without a job: the loader starts the Windows boot manager")
+    payload, work = ctx["payload"], ctx["work"]
+    asm = os.path.join(work, "bootmgr.asm")
+    with open(asm, "w") as f:
+        f.write(BOOTMGR_PROBE)
+    probe = os.path.join(work, "bootmgr.bin")
+    run("nasm", "-f", "bin", "-o", probe, asm)
+    disk = Disk(os.path.join(work, "fallback"))
+    os.makedirs(disk.work, exist_ok=True)
+    disk.create()
+    sysfs = Ntfs(disk.p1)
+    for name in ("KX.lsn", "kxldr", "kxldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    with open(probe, "rb") as f:
+        sysfs.put("/bootmgr", f.read())
+    disk.assemble()
+    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
+    text, seconds = boot(work, disk.disk, floppy, "fallback", timeout=300)
+    expect_in(text, "VORLANE-BOOTMGR-OK", "with no job waiting the loader started \\bootmgr (a stale entry cannot trap)")
+    shutil.rmtree(disk.work)
+
+
+def scenario_hibernated(ctx):
+    print("scenario hibernated: a hibernated system partition is refused and not written at all")
+    disk, payload, work = ctx["disk"], ctx["payload"], ctx["work"]
+    Disk.format(disk.p1, P1_START, P1_SIZE, "system")
+    fill(disk.p1, {name: data for name, data in list(sample_files(3).items())[:6]})
+    sysfs = Ntfs(disk.p1)
+    for name in ("KW.lsn", "kwldr", "kwldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    sysfs.put("/Ghost.ba_", BACKUP_JOB)
+    sysfs.put("/hiberfil.sys", b"HIBR" + bytes(MiB - 4))  # last: ntfs-3g's tools write no more after it
+    disk.assemble()
+    before = file_sha256(disk.p1)
+    floppy = make_floppy(work, "bcd.img", [os.path.join(payload, "kwldr.mbr")], "hd0 1 file=/kwldr.mbr")
+    text, seconds = boot(work, disk.disk, floppy, "hibernated")
+    disk.extract()
+    expect_in(text, "hibernated", "the environment says Windows is hibernated")
+    expect_in(text, "Nothing was written", "and that nothing was written")
+    check(file_sha256(disk.p1) == before, "partition 1 is bit for bit unchanged")
+
+
+def file_sha256(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(4 * MiB), b""):
+            h.update(chunk)
+    return h.hexdigest()
+
+
+SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr, "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt}
+
+
+def main():
+    if len(sys.argv) < 3:
+        print(__doc__)
+        return 2
+    payload, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    names = sys.argv[3:] or ["mbr", "fallback", "backup", "restore", "corrupt", "hibernated"]
+    os.makedirs(work, exist_ok=True)
+    ctx = {"payload": payload, "work": work, "disk": Disk(work)}
+    total = time.monotonic()
+    passed = failed = 0
+    for name in names:
+        try:
+            SCENARIOS[name](ctx)
+            passed += 1
+        except (Failure, subprocess.CalledProcessError, KeyError) as e:
+            failed += 1
+            print(f"  FAILED: {name}: {e}")
+            if name in ("backup", "restore"):
+                break  # later scenarios need this one's disk
+    print(f"QEMU scenarios took {time.monotonic() - total:.0f} s")
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 and passed == len(names) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,102 @@
+// vorlane-imagetool: image files on a development machine.
+//   verify FILE                      check every block, the sizes and the SHA-256
+//   info FILE                        print the header
+//   pack FILE FS PARTITION_BYTES [LEVEL] < stream   write a stream (e.g. from partclone) into an image
+//   unpack FILE > stream             write the stream out again
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "image_file.h"
+#include "progress.h"
+#include "text.h"
+
+using namespace vorlane;
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr, "usage: vorlane-imagetool verify|info|pack|unpack FILE [FS PARTITION_BYTES [LEVEL]]\n");
+    return 2;
+}
+
+void PrintInfo(const ImageInfo& info) {
+    std::printf("file system: %s (%s stream)\n", info.fileSystem.c_str(), info.streamKind.c_str());
+    std::printf("partition: %llu bytes; in use: %llu bytes\n", static_cast<unsigned long long>(info.partitionBytes),
+                static_cast<unsigned long long>(info.usedBytes));
+    std::printf("stream: %llu bytes in %llu blocks, deflate level %u\n",
+                static_cast<unsigned long long>(info.streamBytes), static_cast<unsigned long long>(info.blockCount),
+                info.level);
+    if (!info.sha256.empty()) std::printf("sha256: %s\n", info.sha256.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return Usage();
+    std::string command = argv[1], path = argv[2];
+    std::string error;
+    ImageInfo info;
+    if (command == "verify" || command == "info") {
+        bool ok = command == "verify" ? VerifyImage(path, info, nullptr, error) : ReadImageHeader(path, info, error);
+        if (!ok) {
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+            return 1;
+        }
+        PrintInfo(info);
+        return 0;
+    }
+    if (command == "pack") {
+        if (argc < 5) return Usage();
+        info.fileSystem = argv[3];
+        info.streamKind = "partclone";
+        info.partitionBytes = std::strtoull(argv[4], nullptr, 10);
+        info.level = argc > 5 ? static_cast<uint32_t>(std::atoi(argv[5])) : 1;
+        ImageWriter writer;
+        double start = SteadySeconds();
+        if (!writer.Create(path, info, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        std::vector<char> buffer(1 << 20);
+        uint64_t total = 0;
+        for (;;) {
+            ssize_t n = read(STDIN_FILENO, buffer.data(), buffer.size());
+            if (n < 0) {
+                writer.Abandon();
+                return 1;
+            }
+            if (n == 0) break;
+            if (!writer.Write(buffer.data(), static_cast<size_t>(n), error)) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                writer.Abandon();
+                return 1;
+            }
+            total += static_cast<uint64_t>(n);
+        }
+        if (!writer.Finish(info, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            writer.Abandon();
+            return 1;
+        }
+        double seconds = SteadySeconds() - start;
+        std::fprintf(stderr, "packed %s in %.2f s (%s/s)\n", FormatBytes(static_cast<double>(total)).c_str(), seconds,
+                     FormatBytes(seconds > 0 ? total / seconds : 0).c_str());
+        PrintInfo(info);
+        return 0;
+    }
+    if (command == "unpack") {
+        auto sink = [](const unsigned char* data, size_t size) {
+            return std::fwrite(data, 1, size, stdout) == size;
+        };
+        if (!ReadImageStream(path, sink, nullptr, error)) {
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+            return 1;
+        }
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    return Usage();
+}
