@@ -72,20 +72,20 @@ bool ParseScriptLine(const std::wstring& text, int line, ScriptCommand& out, std
   size_t space = t.find_first_of(L" \t");
   std::wstring verb = t.substr(0, space);
   std::wstring rest = space == std::wstring::npos ? std::wstring() : Trim(t.substr(space));
-  const VerbSpec* spec = nullptr;
+  const VerbSpec* verbInfo = nullptr;
   for (const VerbSpec& v : kVerbs) {
-    if (verb == v.verb) spec = &v;
+    if (verb == v.verb) verbInfo = &v;
   }
-  if (spec == nullptr) {
+  if (verbInfo == nullptr) {
     error = L"unknown verb \"" + verb + L"\"";
     return false;
   }
   std::vector<std::wstring> args;
-  switch (spec->shape) {
+  switch (verbInfo->shape) {
     case Shape::Words:
       args = Words(rest);
-      if (args.size() != spec->words) {
-        error = verb + L" takes " + std::to_wstring(spec->words) + L" argument(s)";
+      if (args.size() != verbInfo->words) {
+        error = verb + L" takes " + std::to_wstring(verbInfo->words) + L" argument(s)";
         return false;
       }
       break;

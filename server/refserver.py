@@ -69,8 +69,8 @@ def parse_range(header, size):
     """One byte range of a Range header: (start, end_inclusive), "unsatisfiable", or None to send it all."""
     if not header or not header.startswith("bytes=") or "," in header:
         return None
-    spec = header[6:].strip()
-    first, sep, last = spec.partition("-")
+    range_text = header[6:].strip()
+    first, sep, last = range_text.partition("-")
     if not sep:
         return None
     try:
@@ -553,8 +553,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     state = ServerState(args.root, args.log)
-    for spec in args.virtual:
-        path, _, rest = spec.partition("=")
+    for virtual_arg in args.virtual:
+        path, _, rest = virtual_arg.partition("=")
         size, _, seed = rest.partition(":")
         state.add_virtual(path, int(size), int(seed or 1))
     server = Server((args.host, args.port), state, args.quiet)

@@ -41,18 +41,18 @@ void ApplyWindowAttributes(const pugi::xml_node& window, CPaintManagerUI* manage
 }
 
 void AddFont(const pugi::xml_node& node, CPaintManagerUI* manager) {
-  FontSpec spec;
+  FontSpec fontDesc;
   bool isDefault = false;
   for (pugi::xml_attribute a : node.attributes()) {
     std::wstring name = a.name(), value = a.value();
-    if (name == L"name") spec.face = value;
-    if (name == L"size") spec.size = ParseInt(value);
-    if (name == L"bold") spec.bold = ParseBool(value);
-    if (name == L"italic") spec.italic = ParseBool(value);
-    if (name == L"underline") spec.underline = ParseBool(value);
+    if (name == L"name") fontDesc.face = value;
+    if (name == L"size") fontDesc.size = ParseInt(value);
+    if (name == L"bold") fontDesc.bold = ParseBool(value);
+    if (name == L"italic") fontDesc.italic = ParseBool(value);
+    if (name == L"underline") fontDesc.underline = ParseBool(value);
     if (name == L"default") isDefault = ParseBool(value);
   }
-  manager->AddFont(spec, isDefault);
+  manager->AddFont(fontDesc, isDefault);
 }
 
 CControlUI* BuildControl(const pugi::xml_node& node, IDialogBuilderCallback* callback, CPaintManagerUI* manager) {

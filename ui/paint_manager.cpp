@@ -142,9 +142,9 @@ void CPaintManagerUI::SetInitSize(int cx, int cy) {
   }
 }
 
-int CPaintManagerUI::AddFont(const FontSpec& spec, bool isDefault) {
+int CPaintManagerUI::AddFont(const FontSpec& fontDesc, bool isDefault) {
   UiLockGuard g;
-  fonts_.push_back(spec);
+  fonts_.push_back(fontDesc);
   int index = static_cast<int>(fonts_.size()) - 1;
   if (isDefault) defaultFont_ = index;
   return index;
@@ -165,17 +165,17 @@ FontSpec CPaintManagerUI::GetFontSpec(int index) const {
 
 HFONT CPaintManagerUI::GetFont(int index, bool underline, bool bold, bool italic) {
   UiLockGuard g;
-  FontSpec spec = GetFontSpec(index);
-  spec.underline = spec.underline || underline;
-  spec.bold = spec.bold || bold;
-  spec.italic = spec.italic || italic;
-  std::wstring key = spec.face + L"|" + std::to_wstring(spec.size) + (spec.bold ? L"b" : L"") +
-                     (spec.italic ? L"i" : L"") + (spec.underline ? L"u" : L"");
+  FontSpec fontDesc = GetFontSpec(index);
+  fontDesc.underline = fontDesc.underline || underline;
+  fontDesc.bold = fontDesc.bold || bold;
+  fontDesc.italic = fontDesc.italic || italic;
+  std::wstring key = fontDesc.face + L"|" + std::to_wstring(fontDesc.size) + (fontDesc.bold ? L"b" : L"") +
+                     (fontDesc.italic ? L"i" : L"") + (fontDesc.underline ? L"u" : L"");
   auto it = fontCache_.find(key);
   if (it != fontCache_.end()) return it->second;
-  HFONT font = CreateFontW(-spec.size, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic, spec.underline, FALSE,
+  HFONT font = CreateFontW(-fontDesc.size, 0, 0, 0, fontDesc.bold ? FW_BOLD : FW_NORMAL, fontDesc.italic, fontDesc.underline, FALSE,
                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_DONTCARE, spec.face.c_str());
+                           DEFAULT_PITCH | FF_DONTCARE, fontDesc.face.c_str());
   if (font == nullptr) font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   fontCache_[key] = font;
   return font;

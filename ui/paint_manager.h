@@ -70,7 +70,7 @@ class CPaintManagerUI {
   UiSize GetRoundCorner() const { return roundCorner_; }
 
   // Fonts of the markup, by index; -1 or an unknown index is the default font.
-  int AddFont(const FontSpec& spec, bool isDefault);
+  int AddFont(const FontSpec& fontDesc, bool isDefault);
   int GetFontCount() const;
   FontSpec GetFontSpec(int index) const;
   HFONT GetFont(int index, bool underline = false, bool bold = false, bool italic = false);
