@@ -483,13 +483,17 @@ void DownloadRun::Work(int id) {
     bool leave = false;
     {
       LockHolder hold(lock_);
+      if (result == FetchResult::kRefused && active_ > 1) {
+        // The server wants fewer connections: this one gives way. That is no failure of the download,
+        // and the count drops under the same lock so that concurrent refusals lower the cap in turn.
+        --active_;
+        cap_ = std::max(1, std::min(cap_, active_));
+        lastRefusal_ = GetTickCount() | 1;
+        SetEvent(wake_.Get());
+        return;
+      }
       ++failures_;
       if (failures_ > kMaxFailures && failCode_ == 0) failCode_ = kXlFailNetwork;
-      if (result == FetchResult::kRefused && active_ > 1) {
-        cap_ = std::max(1, active_ - 1);
-        lastRefusal_ = GetTickCount() | 1;
-        leave = true;
-      }
       if (failCode_ != 0) leave = true;
     }
     if (leave) break;
