@@ -6,19 +6,17 @@
 #include <functional>
 #include <string>
 
+#include "bootenv/runner/sha256.h"
+
+// The program's streaming hash: the portable core the boot environment's runner uses too, with a hex result.
 class Sha256 {
  public:
-  Sha256();
-  void Update(const void* data, size_t size);
+  void Update(const void* data, size_t size) { core_.Update(data, size); }
   // Finishes the hash; the object must not be updated afterwards.
   std::string HexDigest();
 
  private:
-  void Block(const uint8_t* p);
-  uint32_t h_[8];
-  uint8_t buf_[64];
-  size_t used_ = 0;
-  uint64_t total_ = 0;
+  vorlane::Sha256 core_;
 };
 
 // Hashes a whole file. progress (may be empty) receives bytes hashed so far and the size, and may answer
