@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "bootenv/runner/sha256.h"
+#include "base/sha256.h"
 
 // The program's streaming hash: the portable core the boot environment's runner uses too, with a hex result.
 class Sha256 {

@@ -13,9 +13,9 @@ payload="$out/payload"
 grubdir=/usr/lib/grub/i386-pc
 mkdir -p "$cache" "$work" "$payload"
 
-# Up to date? Every file under bootenv/ (sources, loader parts, this script) is an input.
+# Up to date? Every file under bootenv/ (sources, loader parts, this script) and base/ is an input.
 stamp="$payload/.built"
-if [ -f "$stamp" ] && [ -z "$(find "$here" -newer "$stamp" -type f -print -quit)" ]; then
+if [ -f "$stamp" ] && [ -z "$(find "$here" "$root/base" -newer "$stamp" -type f -print -quit)" ]; then
   exit 0
 fi
 
@@ -59,8 +59,8 @@ kver=$(ls "$pkgroot/lib/modules" | head -1)
 log "building the job runner"
 mkdir -p "$work/gen"
 python3 "$here/runner/gen_cp936_table.py" "$work/gen/cp936_table.inc"
-mapfile -t runner_sources < <(ls "$here"/runner/*.cpp)
-i686-linux-gnu-g++ -std=c++17 -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -pthread -static -s -I"$work/gen" -I"$pkgroot/usr/include" \
+mapfile -t runner_sources < <(ls "$here"/runner/*.cpp "$root"/base/sha256.cpp)
+i686-linux-gnu-g++ -std=c++17 -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -pthread -static -s -I"$here/runner" -I"$root" -I"$work/gen" -I"$pkgroot/usr/include" \
   -o "$work/vorlane-runner" "${runner_sources[@]}" "$pkgroot/usr/lib/i386-linux-gnu/libz.a"
 
 # The helper that stores image files on NTFS through ntfs-3g's library (dynamic: the library comes as .so).

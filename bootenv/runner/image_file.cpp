@@ -12,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include "sha256.h"
+#include "base/sha256.h"
 
 namespace vorlane {
 namespace {

@@ -13,7 +13,7 @@
 #include "codepage.h"
 #include "contract.h"
 #include "disk_layout.h"
-#include "engine.h"
+#include "imaging.h"
 #include "files.h"
 #include "ghost_command.h"
 #include "system.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <random>
 
-#include "sha256.h"
+#include "base/sha256.h"
 
 namespace vorlane {
 namespace {

@@ -1,4 +1,4 @@
-#include "sha256.h"
+#include "base/sha256.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "engine.h"
+#include "imaging.h"
 
 #include <fcntl.h>
 #include <unistd.h>
