@@ -28,7 +28,7 @@ if kernel_pkg=$(apt-cache depends linux-image-686:i386 2>/dev/null | sed -n 's/^
 fi
 [ -n "$kernel_pkg" ] || { echo "bootenv: cannot find the i386 kernel package (run apt-get update)" >&2; exit 1; }
 packages=("$kernel_pkg" busybox-static ntfs-3g libntfs-3g89 partclone libc6 libgcc-s1 libblkid1 libext2fs2
-  libncursesw6 libtinfo6 libssl3 libuuid1 libcom-err2 zlib1g zlib1g-dev ntfs-3g-dev libzstd1 libzstd-dev libssl-dev)
+  libncursesw6 libtinfo6 libssl3 libuuid1 libcom-err2 zlib1g zlib1g-dev ntfs-3g-dev libzstd1 libzstd-dev libssl-dev libdeflate-dev)
 missing=()
 for p in "${packages[@]}"; do
   ls "$cache/${p}_"*_i386.deb >/dev/null 2>&1 || missing+=("$p:i386")
@@ -60,11 +60,12 @@ log "building the job runner"
 mkdir -p "$work/gen"
 python3 "$here/runner/gen_cp936_table.py" "$work/gen/cp936_table.inc"
 mapfile -t runner_sources < <(ls "$here"/runner/*.cpp "$root"/base/sha256.cpp)
-# zstd packs the image blocks; libcrypto's SHA-256 uses the processor's SHA or vector extensions.
+# zstd packs the image blocks, libdeflate's CRC-32 and libcrypto's SHA-256 use the processor's extensions.
 libdir="$pkgroot/usr/lib/i386-linux-gnu"
 i686-linux-gnu-g++ -std=c++17 -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -DVORLANE_LIBCRYPTO_SHA256 -pthread -static -s \
   -I"$here/runner" -I"$root" -I"$work/gen" -I"$pkgroot/usr/include" -I"$pkgroot/usr/include/i386-linux-gnu" \
-  -o "$work/vorlane-runner" "${runner_sources[@]}" "$libdir/libzstd.a" "$libdir/libcrypto.a" "$libdir/libz.a"
+  -o "$work/vorlane-runner" "${runner_sources[@]}" "$libdir/libzstd.a" "$libdir/libdeflate.a" "$libdir/libcrypto.a" \
+  "$libdir/libz.a"
 
 # The helper that stores image files on NTFS through ntfs-3g's library (dynamic: the library comes as .so).
 i686-linux-gnu-gcc -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -s -I"$pkgroot/usr/include" \

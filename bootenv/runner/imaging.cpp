@@ -79,7 +79,8 @@ bool DumpPartition(const DumpRequest& request, ImageInfo& result, std::string& e
     }
     WidenPipe(pipeFds[0]);
     unlink(kCloneLog);
-    pid_t pid = StartProgram({tool, "-c", "-a0", "-q", "-s", request.device, "-o", "-", "-L", kCloneLog}, -1,
+    pid_t pid = StartProgram({tool, "-c", "-a0", "-q", "-f", std::to_string(request.cloneTick), "-s", request.device, "-o",
+                              "-", "-L", kCloneLog}, -1,
                              pipeFds[1], "/tmp/partclone.err");
     close(pipeFds[1]);
     if (pid < 0) {
@@ -220,7 +221,8 @@ bool LoadPartition(const LoadRequest& request, ImageInfo& info, bool& targetWrit
     // A file standing for a partition (tests, benchmarks) is one partclone must be told to overwrite.
     struct stat target;
     bool file = stat(request.device.c_str(), &target) == 0 && S_ISREG(target.st_mode);
-    pid_t pid = StartProgram({tool, "-r", "-q", "-s", "-", file ? "-O" : "-o", request.device, "-L", kCloneLog},
+    pid_t pid = StartProgram({tool, "-r", "-q", "-f", std::to_string(request.cloneTick), "-s", "-", file ? "-O" : "-o",
+                              request.device, "-L", kCloneLog},
                              pipeFds[0], -1, "/tmp/partclone.err");
     close(pipeFds[0]);
     if (pid < 0) {

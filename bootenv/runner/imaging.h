@@ -18,6 +18,7 @@ struct DumpRequest {
     int outputFd = -1;        // a pipe to the program that stores it (taken over and closed)
     int level = 1;            // compression level, 0 = stored
     std::string cloneTool;    // partclone program ("": the environment's own)
+    int cloneTick = 1;        // partclone's progress interval in seconds; it ends up to one interval late
 };
 
 bool DumpPartition(const DumpRequest& request, ImageInfo& result, std::string& error);
@@ -30,6 +31,7 @@ struct LoadRequest {
     std::string device;       // partition to write, unmounted
     uint64_t partitionBytes = 0;
     std::string cloneTool;    // partclone program ("": the environment's own)
+    int cloneTick = 1;        // partclone's progress interval in seconds; it ends up to one interval late
 };
 
 // Checks the image whole, then writes it. targetWritten tells whether the partition was touched.

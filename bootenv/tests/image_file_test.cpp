@@ -12,6 +12,7 @@
 #include <functional>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "base/sha256.h"
 
@@ -368,18 +369,26 @@ TEST_F(ImageFileTest, TheWriterTakesAPipeAndReportsAReaderThatWentAway) {
     ASSERT_TRUE(writer.Finish(written, error)) << error;
     EXPECT_EQ(ReadBack(error), stream);
 
-    // Output into a pipe nobody reads: every call fails in the end, none hangs.
+    // Output into a pipe whose reader goes away part way: a call fails in the end, none hangs.
     signal(SIGPIPE, SIG_IGN);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
-    close(out[0]);
+    std::thread reader([&] {
+        std::vector<char> some(100000);
+        for (size_t got = 0; got < some.size();) {
+            ssize_t n = read(out[0], some.data() + got, some.size() - got);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        close(out[0]);
+    });
     ImageWriter broken;
-    ASSERT_TRUE(broken.Attach(out[1], info, error));
     std::string big = Stream(6 * kImageBlockSize);
-    bool wrote = broken.Write(big.data(), big.size(), error);
     ImageInfo none;
-    bool finished = wrote && broken.Finish(none, error);
-    EXPECT_FALSE(finished);
+    bool ok = broken.Attach(out[1], info, error) && broken.Write(big.data(), big.size(), error) &&
+              broken.Finish(none, error);
+    reader.join();
+    EXPECT_FALSE(ok);
     EXPECT_NE(error.find("cannot be written"), std::string::npos) << error;
 }
 
