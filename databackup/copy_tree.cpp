@@ -4,8 +4,8 @@
 
 #include <cwchar>
 
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 
 namespace {
 
