@@ -118,9 +118,9 @@ class UserFoldersEnvironment : public ::testing::Environment {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     base_ = std::wstring(temp) + L"vldb-user" + std::to_wstring(GetCurrentProcessId());
-    folders_.documents = base_ + L"\Docs";
-    folders_.favorites = folders_.documents + L"\Favorites";
-    folders_.desktop = base_ + L"\Desk";
+    folders_.documents = base_ + L"\\Docs";
+    folders_.favorites = folders_.documents + L"\\Favorites";
+    folders_.desktop = base_ + L"\\Desk";
     folders_.Empty();
     HKEY key;
     RegCreateKeyExW(HKEY_CURRENT_USER, kShellFoldersKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
