@@ -107,7 +107,11 @@ bool CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& from, const st
   CopyOptions child = OptionsForEntry(options, entry.cFileName, folder);
   if (folder) {
     if (options.exclusion.Excludes(from)) return true;
-    return CopyDirectoryTree(from, to, child, stats);
+    if (CopyDirectoryTree(from, to, child, stats)) return true;
+    if (IsFolder(from)) return false;
+    // The folder vanished while the copy ran: the source's matter, counted like any unreadable item.
+    ++stats.failedFiles;
+    return true;
   }
   return CopyOneFile(from, to, child, stats) != FileCopyResult::TargetFault;
 }

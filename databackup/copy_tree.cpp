@@ -164,6 +164,7 @@ FileCopyResult RestoreOneFile(const std::wstring& from, const std::wstring& to, 
 bool CopyTree(const std::wstring& sourceIn, const std::wstring& destinationIn, const CopyOptions& options,
               CopyStats& stats, bool top) {
   if (sourceIn.empty()) return false;
+  if (g_folderHook != nullptr) g_folderHook(sourceIn);
   if (!IsFolder(sourceIn)) {
     if (top) return false;
     // A folder that vanished while the copy ran is the source's matter: counted, and the copy goes on.
@@ -210,7 +211,6 @@ bool CopyTree(const std::wstring& sourceIn, const std::wstring& destinationIn, c
     CopyOptions child = OptionsForEntry(options, entry.cFileName, folder);
     if (folder) {
       if (options.exclusion.Excludes(from)) continue;
-      if (g_folderHook != nullptr) g_folderHook(from);
       stopped = !CopyTree(from, to, child, stats, false);
     } else {
       stopped = CopyOneFile(from, to, child, stats) == FileCopyResult::TargetFault;

@@ -115,6 +115,6 @@ bool IsSystemLinkEntry(const WIN32_FIND_DATAW& entry);
 // True when the two files have the same size and bytes; false when either cannot be read.
 bool SameFileContent(const std::wstring& a, const std::wstring& b);
 
-// Test hook: called with a source folder's path just before the copy enters it.
+// Test hook: called with each source folder's path (as the copy spells it) just before the copy enters it.
 using FolderHook = void (*)(const std::wstring& sourceFolder);
 void SetCopyFolderHook(FolderHook hook);
