@@ -39,8 +39,10 @@ struct DataJobParams {
 
 // "正在备份“我的文档”" and the like.
 std::wstring DataJobStatusText(DataJobKind kind, UserFolder folder);
-// "备份资料完成" or "还原资料完成", followed by "（N个文件未能复制）" when files could not be copied.
-std::wstring DataJobFinalText(DataJobKind kind, uint32_t failedFiles);
+// "备份资料完成" or "还原资料完成", followed in full-width brackets by what did not go plainly, parts
+// separated by "；": "N个文件未能复制", "N个文件无法读取，已保留上次备份的版本", "N个链接未复制" and
+// "N个被替换的文件已保存到“folder”".
+std::wstring DataJobFinalText(DataJobKind kind, const CopyStats& stats);
 
 // Thread procedures; the argument is a DataJobParams created with new. Both return 0.
 DWORD WINAPI DataBackupWorker(LPVOID params);
