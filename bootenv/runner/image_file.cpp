@@ -599,6 +599,7 @@ private:
     std::map<uint64_t, Block*> checked_;
     uint64_t readCount_ = 0;   // blocks read, final once readDone_
     bool readDone_ = false;
+    bool sourceEnded_ = false;  // the source ended or failed before the end record: its own reason counts
     unsigned char trailer_[kImageTrailerSize] = {};
     uint64_t offset_ = kImageHeaderSize;  // reader thread's position in the file
     ImageSha256 sha_;
@@ -610,6 +611,7 @@ bool ImageWalk::ReadBlock(Block& block, bool& atEnd) {
     ssize_t got = ReadExact(source_, h, kImageBlockHeaderSize);
     std::string where = BlockName(readCount_);
     if (got < 0) {
+        sourceEnded_ = true;
         queues_.Fail("the image file cannot be read at " + where);
         return false;
     }
@@ -619,6 +621,7 @@ bool ImageWalk::ReadBlock(Block& block, bool& atEnd) {
         unsigned char extra;
         if (got != kImageBlockHeaderSize || rest != static_cast<ssize_t>(kImageTrailerSize - got) ||
             ReadExact(source_, &extra, 1) != 0) {
+            sourceEnded_ = rest != static_cast<ssize_t>(kImageTrailerSize - got);
             queues_.Fail(got == kImageBlockHeaderSize && rest == static_cast<ssize_t>(kImageTrailerSize - got)
                              ? "the image has unexpected data after its end record"
                              : "the image is incomplete or damaged (its end record is cut short)");
@@ -628,6 +631,7 @@ bool ImageWalk::ReadBlock(Block& block, bool& atEnd) {
         return true;
     }
     if (got < static_cast<ssize_t>(kImageBlockHeaderSize)) {
+        sourceEnded_ = true;
         queues_.Fail(got == 0 ? "the image is incomplete or damaged (its end record is missing)"
                               : "the image is truncated (" + where + " is cut short)");
         return false;
@@ -650,6 +654,7 @@ bool ImageWalk::ReadBlock(Block& block, bool& atEnd) {
     }
     got = ReadExact(source_, target, storedSize);
     if (got != static_cast<ssize_t>(storedSize)) {
+        sourceEnded_ = true;
         queues_.Fail(got < 0 ? "the image file cannot be read at " + where
                              : "the image is truncated (" + where + " is cut short)");
         return false;
@@ -717,8 +722,7 @@ bool ImageWalk::Run(ImageInfo& info, const StreamSink* sink, const ProgressFn& p
     ssize_t got = ReadExact(source_, header, kImageHeaderSize);
     if (got != static_cast<ssize_t>(kImageHeaderSize)) {
         error = got < 0 ? "the image file cannot be read" : "the image file is too short to be an image";
-        std::string ignored;
-        source_.Close(false, ignored);
+        source_.Close(true, error);
         return false;
     }
     if (!DecodeHeader(header, info_, error)) {
@@ -748,9 +752,10 @@ bool ImageWalk::Run(ImageInfo& info, const StreamSink* sink, const ProgressFn& p
     for (std::thread& thread : threads) thread.join();
     bool complete = readDone_ && !queues_.Failed() && count == readCount_;
     std::string closeError;
-    bool closed = source_.Close(complete, closeError);
+    bool closed = source_.Close(complete || sourceEnded_, closeError);
     if (queues_.Failed()) {
-        error = queues_.Error();
+        // A helper that could not read the file explains a short image better than its shortness.
+        error = sourceEnded_ && !closed ? closeError : queues_.Error();
         return false;
     }
     if (!complete) {
@@ -816,12 +821,13 @@ bool ReadImageHeader(ImageSource& source, ImageInfo& info, std::string& error) {
     if (!source.Open(error)) return false;
     unsigned char header[kImageHeaderSize];
     ssize_t got = ReadExact(source, header, kImageHeaderSize);
-    std::string ignored;
-    source.Close(false, ignored);
     if (got != static_cast<ssize_t>(kImageHeaderSize)) {
         error = got < 0 ? "the image file cannot be read" : "the image file is too short to be an image";
+        source.Close(true, error);  // a helper's own reason replaces the message
         return false;
     }
+    std::string ignored;
+    source.Close(false, ignored);
     info.fileBytes = source.Size();
     return DecodeHeader(header, info, error);
 }

@@ -288,21 +288,25 @@ TEST_F(ImageFileTest, HeadersOfUnknownVersionsOrLayoutsAreRefused) {
 // Hands out a file's bytes in small uneven pieces, as a pipe from a helper program does.
 class TrickleSource : public ImageSource {
 public:
-    explicit TrickleSource(std::string bytes) : bytes_(std::move(bytes)) {}
+    explicit TrickleSource(std::string bytes, std::string failure = "")
+        : bytes_(std::move(bytes)), failure_(std::move(failure)) {}
     bool Open(std::string&) override {
         at_ = 0;
         ++opened_;
         return true;
     }
     ssize_t Read(void* data, size_t size) override {
-        size_t n = std::min({size, bytes_.size() - at_, static_cast<size_t>(1 + (at_ * 7919) % 70000)});
+        size_t end = failure_.empty() ? bytes_.size() : bytes_.size() / 2;
+        size_t n = std::min({size, end - at_, static_cast<size_t>(1 + (at_ * 7919) % 70000)});
         std::memcpy(data, bytes_.data() + at_, n);
         at_ += n;
         return static_cast<ssize_t>(n);
     }
-    bool Close(bool complete, std::string&) override {
+    // A source with a failure stops part way, as a helper that meets a read error does.
+    bool Close(bool complete, std::string& error) override {
         lastComplete_ = complete;
-        return true;
+        if (complete && !failure_.empty()) error = failure_;
+        return failure_.empty();
     }
     uint64_t Size() const override { return 0; }
     int opened_ = 0;
@@ -310,6 +314,7 @@ public:
 
 private:
     std::string bytes_;
+    std::string failure_;
     size_t at_ = 0;
 };
 
@@ -339,6 +344,19 @@ TEST_F(ImageFileTest, ImagesAreReadFrontToBackFromAnySource) {
     EXPECT_FALSE(ReadImageStream(source, [&](const unsigned char*, size_t) { return ++calls < 2; }, nullptr, error));
     EXPECT_EQ(calls, 2);
     EXPECT_FALSE(source.lastComplete_);
+}
+
+TEST_F(ImageFileTest, ASourceThatFailsPartWayGivesItsOwnReason) {
+    ImageInfo written;
+    ASSERT_TRUE(Write(Stream(2 * kImageBlockSize), 1, written));
+    TrickleSource source(FileBytes(), "vorlane-ntfsread: reading the file failed: Input/output error");
+    ImageInfo info;
+    std::string error;
+    EXPECT_FALSE(VerifyImage(source, info, nullptr, error));
+    EXPECT_NE(error.find("Input/output error"), std::string::npos) << error;
+    TrickleSource empty("", "vorlane-ntfsread: the file is missing: No such file or directory");
+    EXPECT_FALSE(ReadImageHeader(empty, info, error));
+    EXPECT_NE(error.find("the file is missing"), std::string::npos) << error;
 }
 
 TEST_F(ImageFileTest, TheWriterTakesAPipeAndReportsAReaderThatWentAway) {
