@@ -178,3 +178,14 @@ TEST(DelayedRestart, RearmingCancelsThePreviousTimer) {
 }
 
 }  // namespace
+
+TEST(FlowTexts, DownloadKeptAndVolumeMessages) {
+  EXPECT_EQ(FinalNameHeldMessage(L"D:\\VRLN\\Download\\win7.gho", true),
+            L"镜像已下载完成，但同名的文件“D:\\VRLN\\Download\\win7.gho”是只读文件，无法替换。"
+            L"已下载的数据已保留，去掉它的只读属性后再次安装此系统即可完成。");
+  EXPECT_EQ(FinalNameHeldMessage(L"D:\\VRLN\\Download\\win7.gho", false),
+            L"镜像已下载完成，但同名的文件“D:\\VRLN\\Download\\win7.gho”正被其他程序使用，无法替换。"
+            L"已下载的数据已保留，关闭使用它的程序后再次安装此系统即可完成。");
+  EXPECT_EQ(ImageNameInvalidMessage(L"CON.gho"), L"镜像文件名“CON.gho”无效，无法下载。");
+  EXPECT_STREQ(kTooLargeForFat32Message, L"下载目录所在分区为FAT32格式，无法保存大于4GB的文件。");
+}
