@@ -5,10 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/environment.h"
-#include "app/program_state.h"
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "cloud/catalogue_text.h"
+#include "cloud/cloud_state.h"
 #include "cloud/http_fetch.h"
 #include "cloud/server_address.h"
 #include "cloud/version_rules.h"
@@ -33,12 +32,12 @@ const wchar_t kInstallerName[] = L"kxrupdate.exe";
 using namespace connection_text;
 
 bool CheckVersion() {
-  TheEnvironment.VersionChecked = 1;
-  TheEnvironment.CurrentVersion = kProgramVersion;
+  TheCloudState.VersionChecked = 1;
+  TheCloudState.CurrentVersion = kProgramVersion;
   VersionVerdict verdict = JudgeServerVersion(FetchUrlText(ServerUrl(kVersionPath)));
-  TheEnvironment.ServerVersion = verdict.version;
+  TheCloudState.ServerVersion = verdict.version;
   if (!verdict.offer) return true;
-  TheEnvironment.InstallerUrl = FetchUrlText(ServerUrl(kInstallerUrlPath));
+  TheCloudState.InstallerUrl = FetchUrlText(ServerUrl(kInstallerUrlPath));
   return false;
 }
 
@@ -46,37 +45,37 @@ namespace {
 
 // ToolFolder\kxrupdate.exe; false when the folder is unknown or the path does not fit.
 bool InstallerPath(std::wstring& path) {
-  if (TheEnvironment.ToolFolder.empty()) return false;
-  return JoinPath(path, TheEnvironment.ToolFolder, kInstallerName);
+  if (TheCloudState.ToolFolder.empty()) return false;
+  return JoinPath(path, TheCloudState.ToolFolder, kInstallerName);
 }
 
 }  // namespace
 
 void RunUpdateOffer(ConnectionWindow& window) {
-  if (TheEnvironment.VersionChecked == 1) return;
+  if (TheCloudState.VersionChecked == 1) return;
   if (CheckVersion()) return;
-  std::wstring question = Format(kUpdateQuestion, TheEnvironment.ServerVersion.c_str());
+  std::wstring question = Format(kUpdateQuestion, TheCloudState.ServerVersion.c_str());
   if (!window.AskYesNo(question, kUpdateCaption)) return;
 
   window.SetInstallTip(kDownloadingUpdateTip);
   window.SetStatusText(kDownloadingUpdateText);
   std::wstring path;
   if (!InstallerPath(path)) return;
-  if (DownloadUrlToFile(TheEnvironment.InstallerUrl, path) != kDownloadOk) return;
+  if (DownloadUrlToFile(TheCloudState.InstallerUrl, path) != kDownloadOk) return;
 
   window.SetInstallTip(kInstallingUpdateTip);
   window.SetStatusText(kOpeningUpdateText);
-  ShellExecuteW(nullptr, L"OPEN", path.c_str(), nullptr, TheEnvironment.ToolFolder.c_str(), SW_SHOW);
+  ShellExecuteW(nullptr, L"OPEN", path.c_str(), nullptr, TheCloudState.ToolFolder.c_str(), SW_SHOW);
   Sleep(1000);
   window.EndProcess(0);
 }
 
 bool LoadCatalogue() {
-  TheEnvironment.Catalogue.clear();
+  TheCloudState.Catalogue.clear();
   std::wstring text = FetchUrlText(ServerUrl(kCataloguePath));
   if (text.empty()) return false;
   std::vector<CatalogueEntry> entries = ParseCatalogueText(text);
-  TheEnvironment.Catalogue = std::move(entries);
+  TheCloudState.Catalogue = std::move(entries);
   return true;
 }
 

@@ -9,9 +9,9 @@
 #include <functional>
 #include <vector>
 
-#include "app/environment.h"
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/folders.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 #include "boot/command_runner.h"
 
 CIniFile TheBackupIndex;
@@ -36,19 +36,6 @@ constexpr int64_t kFileTimeUnitsPerSecond = 10000000LL;
 int Index(UserFolder f) { return static_cast<int>(f); }
 
 bool IsFolder(const std::wstring& path) { return !path.empty() && PathIsDirectoryW(path.c_str()); }
-
-// Creates a folder with all missing parents through the shell (SHCreateDirectory, exported by ordinal 165
-// on every system); true when the folder exists afterwards.
-bool CreateFolderWithParents(const std::wstring& path) {
-  using Fn = int(WINAPI*)(HWND, LPCWSTR);
-  HMODULE shell = GetModuleHandleW(L"shell32.dll");
-  if (shell == nullptr) shell = LoadLibraryW(L"shell32.dll");
-  if (shell != nullptr) {
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shell, MAKEINTRESOURCEA(165))));
-    if (fn != nullptr) fn(nullptr, path.c_str());
-  }
-  return IsFolder(path);
-}
 
 // True when folder\name names the same folder as other, in its long or its short (8.3) spelling; the user
 // folders are resolved to short paths while listings give long names. Trailing backslashes do not count

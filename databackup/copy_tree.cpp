@@ -5,8 +5,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
 #include "databackup/data_workers.h"
 
-#include "app/environment.h"
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 
 namespace {
 
@@ -20,7 +19,7 @@ void RunDataJob(DataJobKind kind, DataJobParams& params) {
     if (!params.page->IsFolderSelected(folder)) continue;
     params.page->SetStatusText(DataJobStatusText(kind, folder));
     // The root as it reads when the step starts: the user may pick another folder meanwhile.
-    std::wstring root = TheEnvironment.WorkFolder();
+    std::wstring root = params.workFolder ? params.workFolder() : std::wstring();
     int i = static_cast<int>(folder);
     if (kind == DataJobBackup) {
       kBackupSteps[i](root, stats);

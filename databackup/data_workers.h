@@ -4,13 +4,19 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "app/window_messages.h"
 #include "databackup/backup_steps.h"
 
-// The kind of job, also the wParam of the WM_DATA_JOB_DONE the worker sends (synchronously) at its end.
+// A data job ended: the worker sends (synchronously) this message to the main window. wParam
+// kDataBackupJob or kDataRestoreJob, lParam 0.
+constexpr UINT WM_DATA_JOB_DONE = WM_USER + 102;
+constexpr WPARAM kDataBackupJob = 1;
+constexpr WPARAM kDataRestoreJob = 2;
+
+// The kind of job, also the wParam of the WM_DATA_JOB_DONE the worker sends at its end.
 enum DataJobKind { DataJobBackup = kDataBackupJob, DataJobRestore = kDataRestoreJob };
 
 // What a worker touches on its page: the three folder options, each read when its turn comes, and the
@@ -26,6 +32,9 @@ class DataJobPage {
 struct DataJobParams {
   std::unique_ptr<DataJobPage> page;
   HWND mainWindow = nullptr;
+  // The working folder whose VorlaneBak the steps use, asked when each step starts (the user may pick
+  // another folder meanwhile).
+  std::function<std::wstring()> workFolder;
 };
 
 // "正在备份“我的文档”" and the like.

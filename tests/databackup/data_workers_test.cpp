@@ -6,11 +6,24 @@
 #include <mutex>
 #include <vector>
 
-#include "app/environment.h"
 #include "databackup/data_workers.h"
 #include "test_folders.h"
 
 namespace {
+
+// The working folder handed to the jobs, as the program's window hands its own.
+std::mutex g_workFolderMutex;
+std::wstring g_workFolder;
+
+std::wstring WorkFolder() {
+  std::lock_guard<std::mutex> hold(g_workFolderMutex);
+  return g_workFolder;
+}
+
+void SetWorkFolder(const std::wstring& folder) {
+  std::lock_guard<std::mutex> hold(g_workFolderMutex);
+  g_workFolder = folder;
+}
 
 // Records, in order, every option read and status text of a worker.
 class RecordingPage : public DataJobPage {
@@ -66,6 +79,7 @@ class MainWindow {
     auto params = std::make_unique<DataJobParams>();
     params->page = std::make_unique<RecordingPage>(log, documents, favorites, desktop);
     params->mainWindow = hwnd_;
+    params->workFolder = &WorkFolder;
     if (!StartDataJob(kind, std::move(params))) return false;
     DWORD deadline = GetTickCount() + 120000;
     MSG msg;
@@ -122,20 +136,17 @@ TEST(DataJobTexts, FinalTextNamesWhatDidNotGoPlainly) {
 class DataWorkers : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedWorkFolder = TheEnvironment.WorkFolder();
-    ASSERT_TRUE(TheEnvironment.SetWorkFolder(root));
+    SetWorkFolder(root);
     UserFolders().Empty();
     WriteTextFile(documents + L"\\doc.txt", "doc");
     WriteTextFile(favorites + L"\\site.url", "url");
     WriteTextFile(desktop + L"\\icon.lnk", "lnk");
   }
-  void TearDown() override { TheEnvironment.SetWorkFolder(savedWorkFolder); }
 
   ScratchFolder area;
   std::wstring root = area / L"VRLN";
   std::wstring documents = UserFolders().documents, favorites = UserFolders().favorites,
                desktop = UserFolders().desktop;
-  std::wstring savedWorkFolder;
   MainWindow window;
 };
 
@@ -198,7 +209,7 @@ TEST_F(DataWorkers, PickedFolderMovesBackupIndexAndRestoreSource) {
   ASSERT_TRUE(window.RunJob(DataJobBackup, log, false, false, true));
   std::wstring picked = area / L"picked";
   MakeDirs(picked);
-  ASSERT_TRUE(TheEnvironment.SetWorkFolder(picked));
+  SetWorkFolder(picked);
   WriteTextFile(desktop + L"\\icon.lnk", "second");
   ASSERT_TRUE(window.RunJob(DataJobBackup, log, false, false, true));
   EXPECT_EQ(ReadTextFile(picked + L"\\VorlaneBak\\桌面\\icon.lnk"), "second");

@@ -10,7 +10,7 @@
 #include "app/flow_rules.h"
 #include "app/image_check.h"
 #include "base/file_name_rule.h"
-#include "app/sha256.h"
+#include "base/sha256_file.h"
 
 namespace {
 
