@@ -1,5 +1,6 @@
 #include "contract.h"
 
+#include <cstring>
 #include <vector>
 
 #include "files.h"
@@ -30,13 +31,14 @@ void RemoveWithSavedCopy(const std::string& root, const std::string& name, const
 }  // namespace
 
 std::optional<BootSet> SetForTag(const std::string& tag) {
-    if (EqualsNoCase(tag, "KW")) return BootSet{"KW", "KW.lsn", "kwldr", "Ghost.ba_", true};
-    if (EqualsNoCase(tag, "KX")) return BootSet{"KX", "KX.lsn", "kxldr", "ghost._KX", false};
+    if (EqualsNoCase(tag, "KW")) return BootSet{"KW", "KW.lsn", "kwldr", "Ghost.ba_", true, "KW.vid", "KW.env"};
+    if (EqualsNoCase(tag, "KX")) return BootSet{"KX", "KX.lsn", "kxldr", "ghost._KX", false, "KX.vid", "KX.env"};
     return std::nullopt;
 }
 
-std::string TagFromCommandLine(const std::string& commandLine) {
-    const std::string key = "vorlane.set=";
+namespace {
+
+std::string KernelArgument(const std::string& commandLine, const std::string& key) {
     size_t pos = 0;
     while ((pos = commandLine.find(key, pos)) != std::string::npos) {
         if (pos == 0 || commandLine[pos - 1] == ' ') {
@@ -47,6 +49,52 @@ std::string TagFromCommandLine(const std::string& commandLine) {
         pos += key.size();
     }
     return "";
+}
+
+std::string NoDashLower(const std::string& text) {
+    std::string result;
+    for (char c : ToLower(text))
+        if (c != '-') result += c;
+    return result;
+}
+
+}  // namespace
+
+std::string TagFromCommandLine(const std::string& commandLine) { return KernelArgument(commandLine, "vorlane.set="); }
+
+std::string VolumeIdFromCommandLine(const std::string& commandLine) {
+    return KernelArgument(commandLine, "vorlane.part=");
+}
+
+std::string VolumeIdOfBootSector(const unsigned char s[512]) {
+    auto hex = [](uint64_t value, int digits) {
+        std::string text(static_cast<size_t>(digits), '0');
+        for (int i = digits - 1; i >= 0; --i, value >>= 4) text[static_cast<size_t>(i)] = "0123456789abcdef"[value & 15];
+        return text;
+    };
+    auto le = [&](size_t offset, int bytes) {
+        uint64_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | s[offset + static_cast<size_t>(i)];
+        return value;
+    };
+    if (std::memcmp(s + 3, "NTFS    ", 8) == 0) return hex(le(0x48, 8), 16);
+    if (s[510] != 0x55 || s[511] != 0xAA) return "";
+    uint64_t serial;
+    if (std::memcmp(s + 0x52, "FAT32   ", 8) == 0) serial = le(0x43, 4);
+    else if (std::memcmp(s + 0x36, "FAT", 3) == 0) serial = le(0x27, 4);
+    else return "";
+    return hex(serial >> 16, 4) + "-" + hex(serial & 0xFFFF, 4);
+}
+
+int ChooseJobPartition(const std::vector<MarkerCandidate>& candidates, const std::string& loaderVolumeId) {
+    int first = -1;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        const MarkerCandidate& c = candidates[i];
+        if (!c.marker || !c.job) continue;
+        if (!loaderVolumeId.empty() && NoDashLower(c.volumeId) == NoDashLower(loaderVolumeId)) return static_cast<int>(i);
+        if (first < 0) first = static_cast<int>(i);
+    }
+    return first;
 }
 
 bool HasMarker(const std::string& root, const BootSet& set) {
@@ -161,8 +209,27 @@ bool TakeLoaderOutOfBootIni(const std::string& root, const BootSet& set, std::ve
 }
 
 bool RemoveJob(const std::string& root, const BootSet& set) {
-    std::optional<std::string> job = ResolveNoCase(root, set.jobName);
-    return !job || RemoveFile(*job);
+    bool ok = true;
+    for (const std::string& name : {set.jobName, set.identityName, set.startRecordName}) {
+        std::optional<std::string> file = ResolveNoCase(root, name);
+        if (file && !RemoveFile(*file)) ok = false;
+    }
+    return ok;
+}
+
+bool RetireJob(const std::string& root, const BootSet& set, std::vector<std::string>& log) {
+    bool ok = RemoveJob(root, set);
+    log.push_back(ok ? "deleted the job file " + set.jobName + " with " + set.identityName + " and " + set.startRecordName
+                     : "could not delete the job file " + set.jobName);
+    if (std::optional<std::string> marker = ResolveNoCase(root, set.imageName)) {
+        if (RemoveFile(*marker)) {
+            log.push_back("deleted " + set.imageName);
+        } else {
+            log.push_back("could not delete " + set.imageName);
+            ok = false;
+        }
+    }
+    return ok;
 }
 
 bool PrepareBackupSource(const std::string& root, const BootSet& set, std::vector<std::string>& log) {

@@ -14,6 +14,8 @@ struct BootSet {
     std::string loaderName;  // "kwldr"
     std::string jobName;     // "Ghost.ba_"
     bool backup = false;     // the backup set prepares the drive before the dump
+    std::string identityName;  // "KW.vid": the job's partitions by identity (docs/job-identity.md)
+    std::string startRecordName;  // "KW.env": the loader's record of a start made for this job
 };
 
 std::optional<BootSet> SetForTag(const std::string& tag);
@@ -38,7 +40,30 @@ bool PutBackBootConfiguration(const std::string& root, std::vector<std::string>&
 // and "pagefile.sys" deleted so that they stay out of the image.
 bool PrepareBackupSource(const std::string& root, const BootSet& set, std::vector<std::string>& log);
 
+// Removes the job file with its identity file and the loader's start record.
 bool RemoveJob(const std::string& root, const BootSet& set);
+
+// Ends a job that did not complete: the job and its companions go, and the marker too, so that no stale
+// marker is left to be taken for the system drive on a later start. The loader files stay: a boot entry
+// that still names them then lands in the loader, which finds no job and starts Windows.
+bool RetireJob(const std::string& root, const BootSet& set, std::vector<std::string>& log);
+
+// Which partition holds the job, one rule for the loader and for the environment: the partition whose
+// root holds both the set's marker and its job. When the loader named the file system it booted from
+// (its volume serial, "vorlane.part=" on the kernel line), that one among them; otherwise the first in
+// the order given. Answers the index into candidates or -1.
+struct MarkerCandidate {
+    bool marker = false;
+    bool job = false;
+    std::string volumeId;  // as the loader prints it: 16 hex digits (NTFS), "xxxx-xxxx" (FAT)
+};
+int ChooseJobPartition(const std::vector<MarkerCandidate>& candidates, const std::string& loaderVolumeId);
+
+// Reads "vorlane.part=" from the kernel command line.
+std::string VolumeIdFromCommandLine(const std::string& commandLine);
+
+// The volume serial of a partition's boot sector the way the loader prints it ("" when not NTFS or FAT).
+std::string VolumeIdOfBootSector(const unsigned char sector[512]);
 
 // Takes the set's loader out of boot.ini text: its line under [operating systems], and a "default" that
 // names it becomes the first remaining system (or goes when there is none). Other text stays as it was.

@@ -146,11 +146,16 @@ std::vector<DiskInfo> ScanDisks(const std::string& sysBlock, const std::string& 
         int fd = open((devDir + "/" + name).c_str(), O_RDONLY);
         if (fd >= 0) {
             unsigned char sector[512];
-            if (pread(fd, sector, 512, 0) == 512) haveMbr = ReadMbrEntries(sector, mbr);
+            if (pread(fd, sector, 512, 0) == 512) {
+                haveMbr = ReadMbrEntries(sector, mbr);
+                if (haveMbr) disk.signature = Le32(sector + 440);
+            }
             close(fd);
         }
         bool gpt = haveMbr && mbr[0].type == 0xEE;
         std::string diskDir = sysBlock + "/" + name;
+        std::string sectors = ReadLine(diskDir + "/size");
+        if (!sectors.empty()) disk.sizeBytes = std::stoull(sectors) * 512;
         DIR* parts = opendir(diskDir.c_str());
         if (!parts) continue;
         while (dirent* entry = readdir(parts)) {

@@ -19,6 +19,8 @@ struct PartitionInfo {
 
 struct DiskInfo {
     std::string name;          // "sda"
+    uint32_t signature = 0;    // MBR disk signature (byte 440 of sector 0)
+    uint64_t sizeBytes = 0;
     std::vector<PartitionInfo> partitions;  // ascending start; extended containers left out
 };
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "files.h"
@@ -193,6 +194,75 @@ TEST_F(ContractTest, FailedJobTakesTheLoaderOutOfBootIni) {
     ASSERT_EQ(log_.size(), 1u);
     EXPECT_TRUE(TakeLoaderOutOfBootIni(root_, kx, log_));  // nothing left to take out
     EXPECT_EQ(log_.size(), 1u);
+}
+
+}  // namespace
+}  // namespace vorlane
+
+namespace vorlane {
+namespace {
+
+TEST_F(ContractTest, RetiringAJobRemovesItsCompanionsAndTheMarkerButNotTheLoader) {
+    auto kx = *SetForTag("KX");
+    Put("ghost._KX", "job");
+    Put("kx.vid", "identity");
+    Put("KX.env", "start record");
+    Put("KX.lsn", "marker");
+    Put("kxldr", "loader");
+    Put("kxldr.mbr", "sector");
+    Put("Ghost.ba_", "the other set's job");
+    EXPECT_TRUE(RetireJob(root_, kx, log_));
+    for (const char* gone : {"ghost._KX", "kx.vid", "KX.env", "KX.lsn"}) EXPECT_FALSE(Has(gone)) << gone;
+    for (const char* kept : {"kxldr", "kxldr.mbr", "Ghost.ba_"}) EXPECT_TRUE(Has(kept)) << kept;
+    EXPECT_FALSE(log_.empty());
+}
+
+TEST_F(ContractTest, BackupPreparationAlsoRemovesTheIdentityAndStartRecord) {
+    auto kw = *SetForTag("KW");
+    Put("Ghost.ba_", "job");
+    Put("KW.vid", "identity");
+    Put("KW.env", "start record");
+    EXPECT_TRUE(PrepareBackupSource(root_, kw, log_));
+    EXPECT_FALSE(Has("KW.vid"));
+    EXPECT_FALSE(Has("KW.env"));
+}
+
+TEST(JobPartitionRule, TheLoadersChoiceAmongThoseHoldingMarkerAndJob) {
+    struct Case {
+        std::vector<MarkerCandidate> candidates;
+        std::string loader;
+        int expected;
+    } cases[] = {
+        {{{true, false, "aaaa"}, {true, true, "bbbb"}, {true, true, "cccc"}}, "", 1},      // first with both
+        {{{true, true, "bbbb"}, {true, true, "cccc"}}, "cccc", 1},                          // the loader's one
+        {{{true, true, "bbbb"}, {false, true, "cccc"}}, "cccc", 0},                         // no marker there
+        {{{true, true, "1234-abcd"}, {true, true, "5678-ef01"}}, "5678EF01", 1},            // case and dash
+        {{{true, true, "bbbb"}}, "unknown", 0},                                             // named one is gone
+        {{{true, false, "aaaa"}, {false, true, "bbbb"}}, "", -1},                           // none holds both
+        {{}, "", -1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ChooseJobPartition(c.candidates, c.loader), c.expected) << c.loader;
+}
+
+TEST(JobPartitionRule, VolumeIdsReadAsTheLoaderPrintsThem) {
+    unsigned char ntfs[512] = {};
+    std::memcpy(ntfs + 3, "NTFS    ", 8);
+    const unsigned char serial[8] = {0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01};
+    std::memcpy(ntfs + 0x48, serial, 8);
+    EXPECT_EQ(VolumeIdOfBootSector(ntfs), "0123456789abcdef");
+    unsigned char fat32[512] = {};
+    std::memcpy(fat32 + 0x52, "FAT32   ", 8);
+    fat32[0x43] = 0x78; fat32[0x44] = 0x56; fat32[0x45] = 0x34; fat32[0x46] = 0x12;
+    fat32[510] = 0x55; fat32[511] = 0xAA;
+    EXPECT_EQ(VolumeIdOfBootSector(fat32), "1234-5678");
+    unsigned char fat16[512] = {};
+    std::memcpy(fat16 + 0x36, "FAT16   ", 8);
+    fat16[0x27] = 0x01; fat16[0x28] = 0x00; fat16[0x29] = 0xCD; fat16[0x2A] = 0xAB;
+    fat16[510] = 0x55; fat16[511] = 0xAA;
+    EXPECT_EQ(VolumeIdOfBootSector(fat16), "abcd-0001");
+    unsigned char blank[512] = {};
+    EXPECT_EQ(VolumeIdOfBootSector(blank), "");
+    EXPECT_EQ(VolumeIdFromCommandLine("linux vorlane.set=KX vorlane.part=01234567 panic=10"), "01234567");
 }
 
 }  // namespace
