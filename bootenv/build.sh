@@ -160,7 +160,7 @@ make_set() { # tag, loader name, job file name
   tar -C "$d/memdisk" --format=ustar -cf "$d/memdisk.tar" vorlane.cfg
   grub-mkimage -O i386-pc -o "$d/core.img" -p '(memdisk)' -m "$d/memdisk.tar" -c "$here/loader/embedded.cfg" \
     biosdisk part_msdos part_gpt fat ntfs ext2 exfat memdisk tar search search_fs_file loopback \
-    linux16 ntldr normal configfile test echo sleep reboot minicmd
+    linux16 ntldr normal configfile test echo sleep reboot minicmd loadenv probe
   "$grubdir/grub-ntldr-img" --grub2 --boot-file="$name" -o "$d/$name.mbr" >/dev/null
   cat "$grubdir/g2hdr.bin" "$d/core.img" > "$d/tail.bin"
   local chunks=$(( ( $(stat -c %s "$d/tail.bin") + 65535 ) / 65536 ))

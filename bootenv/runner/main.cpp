@@ -13,6 +13,7 @@
 #include "codepage.h"
 #include "contract.h"
 #include "disk_layout.h"
+#include "identity.h"
 #include "imaging.h"
 #include "files.h"
 #include "ghost_command.h"
@@ -29,11 +30,15 @@ const char* kRamDrive = "/tmp/a";
 
 class Runner {
 public:
-    explicit Runner(const BootSet& set) : set_(set) {}
+    Runner(const BootSet& set, const std::string& loaderVolumeId) : set_(set), loaderVolumeId_(loaderVolumeId) {}
     void Run();
+    // After the runner itself ended abnormally: the job is retired and the boot configuration put back.
+    void CleanUpAfterCrash(const std::string& how);
 
 private:
     bool FindSystemPartition();
+    void FindSystemPartitionPatiently();
+    void ReadIdentity(const JobFile& job);
     bool MountSystem(bool readOnly, std::string& error);
     void Execute(const JobFile& job);
     void DumpJob(const GhostCommand& command);
@@ -41,10 +46,13 @@ private:
     [[noreturn]] void Fail(const std::string& reason, bool targetWritten);
     [[noreturn]] void Finish();
     const PartitionInfo& Part(const PartitionRef& ref) const { return disks_[ref.disk].partitions[ref.partition]; }
-    bool Resolve(const GhostAddress& address, PartitionRef& ref);
+    bool Resolve(const GhostAddress& address, const PartitionIdentity* identity, PartitionRef& ref);
     bool IsSystem(const PartitionRef& ref) const { return ref == system_; }
 
     BootSet set_;
+    std::string loaderVolumeId_;
+    std::optional<JobIdentity> identity_;
+    bool startRecorded_ = false;  // the loader keeps a record of this start (the next one goes to Windows)
     std::vector<DiskInfo> disks_;
     PartitionRef system_;
     std::string systemFs;
@@ -55,16 +63,36 @@ private:
     std::vector<std::string> actions_;
 };
 
-void Runner::Run() {
-    Say("Vorlane imaging environment, set " + set_.tag + " (" + set_.imageName + ", job " + set_.jobName + ")");
+void Runner::FindSystemPartitionPatiently() {
     for (int attempt = 0; attempt < 10; ++attempt) {
         disks_ = ScanDisks();
         if (FindSystemPartition()) break;
         sleep(1);  // USB and slow controllers may still be coming up
     }
+}
+
+void Runner::CleanUpAfterCrash(const std::string& how) {
+    Say("");
+    Say("The imaging program stopped unexpectedly (" + how + ").");
+    FindSystemPartitionPatiently();
     if (!haveSystem_) {
-        Say("The boot image " + set_.imageName + " was not found on any hard disk partition; there is nothing to do.");
-        WaitForKey(60);
+        Say("The drive holding the job was not found again; nothing more can be done here.");
+        Say(startRecorded_ ? "The next start goes to Windows: the boot loader counted this start."
+                           : "If this screen comes back, choose Windows in the boot menu.");
+        WaitForKey(30);
+        Restart();
+    }
+    Fail("the imaging program stopped unexpectedly (" + how + ")", false);
+}
+
+void Runner::Run() {
+    Say("Vorlane imaging environment, set " + set_.tag + " (" + set_.imageName + ", job " + set_.jobName + ")");
+    FindSystemPartitionPatiently();
+    if (!haveSystem_) {
+        Say("No hard disk partition holds both " + set_.imageName + " and " + set_.jobName + "; there is nothing to do.");
+        Say(startRecorded_ ? "The next start goes to Windows: the boot loader counted this start."
+                           : "The machine restarts; choose Windows in the boot menu if this screen comes back.");
+        WaitForKey(30);
         Restart();
     }
     const PartitionInfo& system = Part(system_);
@@ -77,8 +105,15 @@ void Runner::Run() {
                            : code == 15 ? "the system drive was not shut down cleanly (its file system is marked in use)"
                                         : "the system drive cannot be written: " + error;
         Say("FAILED: " + reason + ".");
-        Say("Nothing was written. Choose Windows in the boot menu, let it start and restart it normally;");
-        Say("the job then runs on the next start.");
+        Say("Nothing was written: not to the system drive, not anywhere else.");
+        if (startRecorded_) {
+            Say("The job cannot be removed from a drive that may not be written, but the boot loader counted this");
+            Say("start: the machine now restarts into Windows. Shut Windows down fully (not hibernate, not fast");
+            Say("start) and prepare the job again in the program.");
+        } else {
+            Say("The machine now restarts. Choose Windows in the boot menu, shut it down fully (not hibernate, not");
+            Say("fast start) and prepare the job again in the program.");
+        }
         WaitForKey(60);
         Restart();
     }
@@ -98,31 +133,66 @@ void Runner::Run() {
     if (!job) Fail("the job file " + set_.jobName + " is not readable: " + parseError, false);
     errorFile_ = BaseName(job->command.errorFile);
     Say("Job: " + jobText_);
+    ReadIdentity(*job);
     mkdir(kRamDrive, 0755);
     TakeGhostExtras(kSystemDir, kRamDrive, actions_);
     Execute(*job);
 }
 
 bool Runner::FindSystemPartition() {
-    // The last partition in drive-letter order whose root holds the set's boot image.
+    // The loader's rule: the partition holding both the marker and the job, the one it booted from.
     haveSystem_ = false;
-    for (const PartitionRef& ref : DosLetterOrder(disks_)) {
-        const PartitionInfo& part = Part(ref);
-        std::string fs = DetectDeviceFileSystem(part.device);
-        if (fs != "ntfs" && fs != "fat") continue;
-        Mount probe;
-        int code = 0;
-        std::string error;
-        if (!MountPartition(part.device, fs, kProbeDir, true, probe, code, error)) continue;
-        bool marker = HasMarker(kProbeDir, set_);
-        Unmount(probe);
-        if (marker) {
-            system_ = ref;
-            systemFs = fs;
-            haveSystem_ = true;
+    std::vector<MarkerCandidate> candidates;
+    std::vector<PartitionRef> refs;
+    std::vector<std::string> kinds;
+    for (size_t d = 0; d < disks_.size(); ++d) {
+        for (size_t p = 0; p < disks_[d].partitions.size(); ++p) {
+            const PartitionInfo& part = disks_[d].partitions[p];
+            unsigned char sector[512];
+            if (!ReadDeviceSector(part.device, 0, sector)) continue;
+            std::string fs = DetectFileSystem(sector);
+            if (fs != "ntfs" && fs != "fat") continue;
+            Mount probe;
+            int code = 0;
+            std::string error;
+            if (!MountPartition(part.device, fs, kProbeDir, true, probe, code, error)) continue;
+            MarkerCandidate candidate;
+            candidate.marker = HasMarker(kProbeDir, set_);
+            candidate.job = FindJob(kProbeDir, set_).has_value();
+            candidate.volumeId = VolumeIdOfBootSector(sector);
+            bool record = candidate.marker && candidate.job && ResolveNoCase(kProbeDir, set_.startRecordName);
+            Unmount(probe);
+            candidates.push_back(candidate);
+            refs.push_back({d, p});
+            kinds.push_back(fs);
+            if (record) startRecorded_ = true;
         }
     }
-    return haveSystem_;
+    int chosen = ChooseJobPartition(candidates, loaderVolumeId_);
+    if (chosen < 0) return false;
+    system_ = refs[static_cast<size_t>(chosen)];
+    systemFs = kinds[static_cast<size_t>(chosen)];
+    haveSystem_ = true;
+    return true;
+}
+
+void Runner::ReadIdentity(const JobFile& job) {
+    std::optional<std::string> path = ResolveNoCase(kSystemDir, set_.identityName);
+    if (!path || !FileExists(*path)) {
+        Say("No identity file " + set_.identityName + " (a job from an older program): partitions are taken by number.");
+        return;
+    }
+    std::string text, error;
+    if (!ReadWholeFile(*path, text, 64 * 1024)) Fail("the identity file " + set_.identityName + " cannot be read", false);
+    identity_ = ParseJobIdentity(text, error);
+    if (!identity_) Fail("the identity file " + set_.identityName + " is not readable: " + error, false);
+    bool backupJob = job.command.mode == CloneMode::PartitionToImage;
+    if (identity_->backup != backupJob || identity_->backup != set_.backup)
+        Fail("the identity file describes a " + std::string(identity_->backup ? "backup" : "restore") +
+             " but the job is a " + (backupJob ? "backup" : "restore"), false);
+    const std::string& jobImage = backupJob ? job.command.target.path : job.command.source.path;
+    if (!SameWindowsPath(identity_->image, jobImage))
+        Fail("the identity file names the image " + identity_->image + " but the job names " + jobImage, false);
 }
 
 bool Runner::MountSystem(bool readOnly, std::string& error) {
@@ -131,10 +201,16 @@ bool Runner::MountSystem(bool readOnly, std::string& error) {
     return MountPartition(Part(system_).device, systemFs, kSystemDir, readOnly, systemMount_, code, error);
 }
 
-bool Runner::Resolve(const GhostAddress& address, PartitionRef& ref) {
+bool Runner::Resolve(const GhostAddress& address, const PartitionIdentity* identity, PartitionRef& ref) {
     std::string error;
-    if (!ResolveAddress(disks_, system_.disk, address, ref, error))
-        Fail("the job names " + DescribeAddress(address) + ", but " + error, false);
+    if (!identity) {
+        if (!ResolveAddress(disks_, system_.disk, address, ref, error))
+            Fail("the job names " + DescribeAddress(address) + ", but " + error, false);
+        return true;
+    }
+    if (!ResolveIdentity(disks_, *identity, ref, error)) Fail(error, false);
+    if (!AddressAgrees(disks_, system_.disk, address, ref, error))
+        Fail("the job and its identity file disagree: " + error, false);
     return true;
 }
 
@@ -149,8 +225,11 @@ void Runner::Execute(const JobFile& job) {
 
 void Runner::DumpJob(const GhostCommand& command) {
     PartitionRef source, target;
-    Resolve(command.source, source);
-    Resolve(command.target, target);
+    Resolve(command.source, identity_ ? &identity_->source : nullptr, source);
+    Resolve(command.target, identity_ ? &identity_->target : nullptr, target);
+    if (identity_ && !IsSystem(source))
+        Fail("the identity file's partition to save (" + Part(source).device +
+             ") is not the system partition that holds the job (" + Part(system_).device + ")", false);
     const PartitionInfo& sourcePart = Part(source);
     const PartitionInfo& targetPart = Part(target);
     Say("Backup: partition " + DescribeAddress(command.source) + " (" + sourcePart.device + ") into " +
@@ -189,7 +268,8 @@ void Runner::DumpJob(const GhostCommand& command) {
         Fail("the drive for the image cannot be written: " + error, false);
     }
     Mount& targetMountRef = IsSystem(target) ? systemMount_ : targetMount;
-    std::optional<std::string> imagePath = ResolveForWriting(targetDir, command.target.path, true);
+    const std::string& imageName = identity_ ? identity_->image : command.target.path;
+    std::optional<std::string> imagePath = ResolveForWriting(targetDir, imageName, true);
     if (!imagePath) {
         Unmount(targetMountRef);
         Fail("the folder for the image file " + command.target.path + " cannot be made", false);
@@ -257,8 +337,11 @@ void Runner::DumpJob(const GhostCommand& command) {
 
 void Runner::LoadJob(const GhostCommand& command) {
     PartitionRef source, target;
-    Resolve(command.source, source);
-    Resolve(command.target, target);
+    Resolve(command.source, identity_ ? &identity_->source : nullptr, source);
+    Resolve(command.target, identity_ ? &identity_->target : nullptr, target);
+    if (identity_ && !IsSystem(target))
+        Fail("the identity file's target partition (" + Part(target).device +
+             ") is not the system partition that holds the job (" + Part(system_).device + ")", false);
     const PartitionInfo& sourcePart = Part(source);
     const PartitionInfo& targetPart = Part(target);
     Say("Restore: image " + DescribeAddress(command.source) + " (on " + sourcePart.device + ") onto partition " +
@@ -276,10 +359,12 @@ void Runner::LoadJob(const GhostCommand& command) {
     const char* imageDir = IsSystem(source) ? kSystemDir : kOtherDir;
     if (!IsSystem(source) && !MountPartition(sourcePart.device, sourceFs, kOtherDir, true, imageMount, code, error))
         Fail("the drive holding the image cannot be read: " + error, false);
-    std::optional<std::string> imagePath = ResolveNoCase(imageDir, command.source.path);
+    // The identity file carries the path in UTF-8, free of the code page's losses.
+    const std::string& imageName = identity_ ? identity_->image : command.source.path;
+    std::optional<std::string> imagePath = ResolveNoCase(imageDir, imageName);
     if (!imagePath || !FileExists(*imagePath)) {
         Unmount(imageMount);
-        Fail("the image file " + command.source.path + " was not found", false);
+        Fail("the image file " + imageName + " was not found", false);
     }
     // The target must not be mounted while it is written.
     if (IsSystem(target)) Unmount(systemMount_);
@@ -310,7 +395,7 @@ void Runner::Fail(const std::string& reason, bool targetWritten) {
     if (haveSystem_ && !targetWritten && MountSystem(false, error)) {
         PutBackBootConfiguration(kSystemDir, actions_);
         TakeLoaderOutOfBootIni(kSystemDir, set_, actions_);
-        if (RemoveJob(kSystemDir, set_)) actions_.push_back("deleted the job file " + set_.jobName);
+        RetireJob(kSystemDir, set_, actions_);
         std::string report = ErrorReport(NowText(), jobText_, reason, actions_);
         if (std::optional<std::string> path = ResolveForWriting(kSystemDir, errorFile_, false)) {
             if (WriteWholeFile(*path, report)) Say("The reason was written to " + errorFile_ + " on the system drive.");
@@ -318,10 +403,12 @@ void Runner::Fail(const std::string& reason, bool targetWritten) {
         Unmount(systemMount_);
     }
     if (targetWritten) {
-        Say("The restore stopped part way: the target partition is incomplete. The image itself is unchanged;");
-        Say("start the restore again (the job is still in place).");
+        Say("The restore stopped part way: the system partition is incomplete and Windows on it will not start.");
+        Say("The job and the boot files were on that partition and went with its old contents. The image file");
+        Say("itself is unchanged: restore it again from another system or a rescue medium.");
     } else {
         Say("Nothing was written to the system partition; Windows was left as it was.");
+        Say("The job was removed and the boot configuration put back: the machine now restarts into Windows.");
     }
     WaitForKey(60);
     Restart();
@@ -335,7 +422,9 @@ void Runner::Finish() {
 }  // namespace
 }  // namespace vorlane
 
-int main() {
+// "vorlane-runner" runs the job; "vorlane-runner --after-crash HOW" is run by init when the first one
+// ended without restarting the machine, and retires the job.
+int main(int argc, char** argv) {
     using namespace vorlane;
     signal(SIGPIPE, SIG_IGN);
     std::string commandLine;
@@ -346,7 +435,11 @@ int main() {
         WaitForKey(60);
         Restart();
     }
-    Runner runner(*set);
+    Runner runner(*set, VolumeIdFromCommandLine(commandLine));
+    if (argc >= 2 && std::string(argv[1]) == "--after-crash") {
+        runner.CleanUpAfterCrash(argc >= 3 ? argv[2] : "no reason given");
+        return 0;
+    }
     runner.Run();
     return 0;
 }

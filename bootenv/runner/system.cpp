@@ -164,6 +164,23 @@ std::string DetectDeviceFileSystem(const std::string& device) {
     return ok ? DetectFileSystem(sector) : "";
 }
 
+bool ReadDeviceSector(const std::string& device, uint64_t sector, unsigned char data[512]) {
+    int fd = open(device.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    bool ok = pread(fd, data, 512, static_cast<off_t>(sector * 512)) == 512;
+    close(fd);
+    return ok;
+}
+
+bool WriteDeviceSector(const std::string& device, uint64_t sector, const unsigned char data[512]) {
+    int fd = open(device.c_str(), O_WRONLY);
+    if (fd < 0) return false;
+    bool ok = pwrite(fd, data, 512, static_cast<off_t>(sector * 512)) == 512;
+    if (fsync(fd) != 0) ok = false;
+    if (close(fd) != 0) ok = false;
+    return ok;
+}
+
 uint64_t DeviceBytes(const std::string& device) {
     int fd = open(device.c_str(), O_RDONLY);
     if (fd < 0) return 0;

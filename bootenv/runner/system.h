@@ -21,6 +21,9 @@ bool WaitForKey(int seconds);
 std::string DetectFileSystem(const unsigned char sector[512]);
 std::string DetectDeviceFileSystem(const std::string& device);
 uint64_t DeviceBytes(const std::string& device);
+// One 512-byte sector of a device (or file) by number; the write is flushed to the device.
+bool ReadDeviceSector(const std::string& device, uint64_t sector, unsigned char data[512]);
+bool WriteDeviceSector(const std::string& device, uint64_t sector, const unsigned char data[512]);
 
 struct Mount {
     std::string device;

@@ -9,7 +9,12 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
   corrupt  a damaged image is refused: partition 1 unchanged, GHOSTERR.TXT says why
   mbr      our MBR code starts the active partition's boot sector
   fallback the set's files but no job: the loader starts the Windows boot manager instead
-  hibernated  a hibernated system partition: refused, the partition not written at all
+  hibernated  a hibernated system partition: refused, nothing but the loader's start record written; the
+           second start goes to the Windows stand-in without anything typed
+  noinit   a boot image whose kernel finds no init: the kernel restarts (panic=), the second start goes to
+           the Windows stand-in
+  threedisks  the image's disk counted 2 by the job but second of three in Linux order (a decoy image at the
+           same path lies on the first): the identity file picks the right one
 Prints the wall time of each boot and the imaging throughput (figures, not limits).
 
 Usage: qemu_scenarios.py PAYLOAD_DIR WORK_DIR [SCENARIO...]
@@ -189,11 +194,12 @@ def make_floppy(work, name, payload_files, chain_args):
     return path
 
 
-def boot(work, disk, floppy, label, timeout=1200, boot_from="a"):
+def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=()):
     """Runs QEMU until the guest restarts (-no-reboot ends QEMU). Answers (log text, seconds)."""
     cmd = ["qemu-system-i386", "-m", "512", "-smp", "2", "-display", "none", "-no-reboot", "-monitor", "none",
            "-serial", "stdio", "-net", "none", "-drive", f"file={disk},format=raw,if=ide,index=0",
            "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04", "-boot", boot_from]
+    cmd += list(extra)
     if floppy:
         cmd += ["-drive", f"file={floppy},format=raw,if=floppy"]
     log_path = os.path.join(work, f"{label}.log")
@@ -365,6 +371,8 @@ def scenario_corrupt(ctx):
     report = sysfs.get("/GHOSTERR.TXT")
     check(report is not None and b"damaged" in report, "GHOSTERR.TXT on partition 1 says the image is damaged")
     check(not sysfs.exists("/ghost._KX"), "the job file was removed so that Windows starts next")
+    check(not sysfs.exists("/KX.lsn") and sysfs.exists("/kxldr.mbr"),
+          "the stale marker KX.lsn was removed; the loader files a boot entry may still name stay")
     boot_ini = sysfs.get("/boot.ini") or b""
     check(b"kxldr" not in boot_ini.lower() and b"default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS" in boot_ini,
           "boot.ini no longer starts the loader; its default is Windows again")
@@ -510,6 +518,56 @@ def scenario_fallback(ctx):
     shutil.rmtree(disk.work)
 
 
+START_RECORD = b"# GRUB Environment Block\n" + b"#" * (1024 - 25)
+
+
+def bootmgr_probe(work):
+    asm = os.path.join(work, "bootmgr.asm")
+    with open(asm, "w") as f:
+        f.write(BOOTMGR_PROBE)
+    probe = os.path.join(work, "bootmgr.bin")
+    run("nasm", "-f", "bin", "-o", probe, asm)
+    with open(probe, "rb") as f:
+        return f.read()
+
+
+def changed_sectors(before, after):
+    """Numbers of the 512-byte sectors that differ between two equally long files."""
+    result = []
+    with open(before, "rb") as a, open(after, "rb") as b:
+        n = 0
+        while True:
+            x, y = a.read(MiB), b.read(MiB)
+            if not x:
+                break
+            if x != y:
+                for i in range(0, len(x), SECTOR):
+                    if x[i:i + SECTOR] != y[i:i + SECTOR]:
+                        result.append(n + i // SECTOR)
+            n += len(x) // SECTOR
+    return result
+
+
+def sectors_holding(path, data):
+    """Sectors of a file image whose content starts the given data (where a file's clusters lie)."""
+    result = []
+    head = data[:SECTOR]
+    with open(path, "rb") as f:
+        n = 0
+        while True:
+            chunk = f.read(MiB)
+            if not chunk:
+                break
+            pos = chunk.find(head)
+            while pos >= 0:
+                if pos % SECTOR == 0:
+                    first = n + pos // SECTOR
+                    result.extend(range(first, first + len(data) // SECTOR))
+                pos = chunk.find(head, pos + 1)
+            n += len(chunk) // SECTOR
+    return set(result)
+
+
 def scenario_hibernated(ctx):
     print("scenario hibernated: a hibernated system partition is refused and not written at all")
     disk, payload, work = ctx["disk"], ctx["payload"], ctx["work"]
@@ -520,15 +578,120 @@ def scenario_hibernated(ctx):
         with open(os.path.join(payload, name), "rb") as f:
             sysfs.put("/" + name, f.read())
     sysfs.put("/Ghost.ba_", BACKUP_JOB)
+    sysfs.put("/KW.env", START_RECORD)
+    sysfs.put("/bootmgr", bootmgr_probe(work))
     sysfs.put("/hiberfil.sys", b"HIBR" + bytes(MiB - 4))  # last: ntfs-3g's tools write no more after it
     disk.assemble()
-    before = file_sha256(disk.p1)
+    before = disk.p1 + ".before"
+    shutil.copyfile(disk.p1, before)
     floppy = make_floppy(work, "bcd.img", [os.path.join(payload, "kwldr.mbr")], "hd0 1 file=/kwldr.mbr")
     text, seconds = boot(work, disk.disk, floppy, "hibernated")
     disk.extract()
     expect_in(text, "hibernated", "the environment says Windows is hibernated")
     expect_in(text, "Nothing was written", "and that nothing was written")
-    check(file_sha256(disk.p1) == before, "partition 1 is bit for bit unchanged")
+    record = sectors_holding(before, START_RECORD)
+    changed = changed_sectors(before, disk.p1)
+    check(changed and set(changed) <= record, f"only the loader's start record changed on partition 1 "
+          f"({len(changed)} sector(s))")
+    os.unlink(before)
+    text, seconds = boot(work, disk.disk, floppy, "hibernated-again", timeout=300)
+    expect_in(text, "VORLANE-BOOTMGR-OK", "the second start goes to the Windows stand-in without anything typed")
+    check("imaging environment" not in text, "and not to the imaging environment again")
+
+
+def scenario_noinit(ctx):
+    print("scenario noinit: the kernel finds no init: it restarts, and the next start goes to Windows")
+    payload, work = ctx["payload"], ctx["work"]
+    disk = Disk(os.path.join(work, "noinit"))
+    os.makedirs(disk.work, exist_ok=True)
+    disk.create()
+    broken = os.path.join(disk.work, "KX.lsn")
+    shutil.copyfile(os.path.join(payload, "KX.lsn"), broken)
+    junk = os.path.join(disk.work, "initrd.img")
+    with open(junk, "wb") as f:
+        f.write(b"not an initramfs" * 64)
+    run("mcopy", "-o", "-i", broken, junk, "::/initrd.img")
+    sysfs = Ntfs(disk.p1)
+    with open(broken, "rb") as f:
+        sysfs.put("/KX.lsn", f.read())
+    for name in ("kxldr", "kxldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    sysfs.put("/ghost._KX", RESTORE_JOB)
+    sysfs.put("/KX.env", START_RECORD)
+    sysfs.put("/bootmgr", bootmgr_probe(work))
+    disk.assemble()
+    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
+    text, seconds = boot(work, disk.disk, floppy, "noinit", timeout=300)
+    expect_in(text, "Kernel panic", "the kernel found no init and panicked")
+    expect_in(text, "Rebooting in", "and restarted by itself (panic=)")
+    text, seconds = boot(work, disk.disk, floppy, "noinit-again", timeout=300)
+    expect_in(text, "VORLANE-BOOTMGR-OK", "the next start goes to the Windows stand-in")
+    shutil.rmtree(disk.work)
+
+
+def single_disk(path, start, size, label, fill_files):
+    """A disk image with one NTFS partition at start (sectors) of size sectors, holding fill_files."""
+    part = path + ".part"
+    with open(path, "wb") as f:
+        f.truncate((start + size) * SECTOR + MiB)
+    signature = int(hashlib.sha256(label.encode()).hexdigest()[:8], 16)
+    table = f"label: dos\nlabel-id: {signature:#010x}\nstart={start}, size={size}, type=7, bootable\n"
+    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    Disk.format(part, start, size, label)
+    fill(part, fill_files)
+    return part, signature
+
+
+def identity_text(job, image, source, target):
+    lines = ["vorlane-job-identity 1", f"job={job}", f"image={image}"]
+    for side, (signature, disk_bytes, start, length) in (("source", source), ("target", target)):
+        lines += [f"{side}.disk.signature={signature:08X}", f"{side}.disk.size={disk_bytes}",
+                  f"{side}.partition.start={start}", f"{side}.partition.length={length}"]
+    return ("\r\n".join(lines) + "\r\n").encode()
+
+
+def scenario_threedisks(ctx):
+    print("scenario threedisks: the job counts the image's disk as 2; Linux sees a decoy disk first")
+    payload, work = ctx["payload"], ctx["work"]
+    base = os.path.join(work, "threedisks")
+    os.makedirs(base, exist_ok=True)
+    image = ctx["image"]
+    decoy = bytearray(image)
+    decoy[len(decoy) // 2] ^= 0x55  # taken by mistake it would be refused as damaged
+    psize = 96 * MiB // SECTOR
+    disks = {}
+    for name, content in (("decoy", bytes(decoy)), ("images", image)):
+        path = os.path.join(base, name + ".img")
+        part, signature = single_disk(path, 2048, psize, name, {"/VRLN/BackSystem/BAKSYS.GHO": content})
+        copy_range(part, 0, path, 2048 * SECTOR, psize * SECTOR)
+        os.unlink(part)
+        disks[name] = (path, signature, os.path.getsize(path))
+    system = os.path.join(base, "system.img")
+    part, signature = single_disk(system, 2048, P1_SIZE, "system", {"/Windows/old.txt": b"old system"})
+    sysfs = Ntfs(part)
+    for name in ("KX.lsn", "kxldr", "kxldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    job = RESTORE_JOB.replace(b'"1:2\\VRLN', b'"2:1\\VRLN')
+    check(b'src="2:1\\VRLN' in job, "the job names the image on disk 2, partition 1")
+    sysfs.put("/ghost._KX", job)
+    images_path, images_signature, images_bytes = disks["images"]
+    sysfs.put("/KX.vid", identity_text("restore", "\\VRLN\\BackSystem\\BAKSYS.GHO",
+                                       (images_signature, images_bytes, 2048 * SECTOR, psize * SECTOR),
+                                       (signature, os.path.getsize(system), 2048 * SECTOR, P1_SIZE * SECTOR)))
+    copy_range(part, 0, system, 2048 * SECTOR, P1_SIZE * SECTOR)
+    floppy = make_floppy(work, "bcd-kx-hd2.img", [os.path.join(payload, "kxldr.mbr")], "hd2 1 file=/kxldr.mbr")
+    text, seconds = boot(work, disks["decoy"][0], floppy, "threedisks",
+                         extra=["-drive", f"file={images_path},format=raw,if=ide,index=1",
+                                "-drive", f"file={system},format=raw,if=ide,index=2"])
+    expect_in(text, "now holds the system from the image", "the restore is reported done")
+    copy_range(system, 2048 * SECTOR, part, 0, P1_SIZE * SECTOR)
+    sysfs = Ntfs(part)
+    same = all(sysfs.get(name) == data for name, data in ctx["files"].items())
+    check(same, "the system partition (third disk) holds the files of the image on the second disk")
+    check(not sysfs.exists("/Windows/old.txt"), "the old system's file is gone")
+    shutil.rmtree(base)
 
 
 def file_sha256(path):
@@ -539,7 +702,9 @@ def file_sha256(path):
     return h.hexdigest()
 
 
-SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr, "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt}
+SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr,
+             "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt,
+             "noinit": scenario_noinit, "threedisks": scenario_threedisks}
 
 
 def main():
@@ -547,7 +712,7 @@ def main():
         print(__doc__)
         return 2
     payload, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    names = sys.argv[3:] or ["mbr", "fallback", "backup", "restore", "corrupt", "hibernated"]
+    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "backup", "threedisks", "restore", "corrupt", "hibernated"]
     os.makedirs(work, exist_ok=True)
     ctx = {"payload": payload, "work": work, "disk": Disk(work)}
     total = time.monotonic()
