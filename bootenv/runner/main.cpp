@@ -16,6 +16,7 @@
 #include "identity.h"
 #include "imaging.h"
 #include "files.h"
+#include "fixups.h"
 #include "ghost_command.h"
 #include "system.h"
 #include "text.h"
@@ -368,6 +369,12 @@ void Runner::LoadJob(const GhostCommand& command) {
     }
     // The target must not be mounted while it is written.
     if (IsSystem(target)) Unmount(systemMount_);
+    // The disk geometry the target's own boot sector carried, for the restored one (else the usual 255/63).
+    DiskGeometry geometry;
+    unsigned char oldBoot[512];
+    if (ReadDeviceSector(targetPart.device, 0, oldBoot)) {
+        if (std::optional<DiskGeometry> old = GeometryOfBootSector(oldBoot)) geometry = *old;
+    }
     LoadRequest request;
     request.imagePath = *imagePath;
     if (sourceFs == "ntfs") {
@@ -385,6 +392,11 @@ void Runner::LoadJob(const GhostCommand& command) {
     bool ok = LoadPartition(request, info, written, error);
     Unmount(imageMount);
     if (!ok) Fail(error, written);
+    std::vector<std::string> fixups;
+    bool fixed = FixUpRestoredPartition(targetPart.device, targetPart.startSector, targetPart.sizeSectors, geometry,
+                                        fixups, error);
+    for (const std::string& line : fixups) Say("  " + line);
+    if (!fixed) Fail(error, true);
     Say("The partition " + targetPart.device + " now holds the system from the image.");
 }
 

@@ -13,6 +13,9 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
            second start goes to the Windows stand-in without anything typed
   noinit   a boot image whose kernel finds no init: the kernel restarts (panic=), the second start goes to
            the Windows stand-in
+  sector63 the image taken at sector 2048 restored onto a larger partition at sector 63 of another disk:
+           files byte-identical, hidden sectors 63 in the boot sector and its copy, the volume fills the
+           partition
   threedisks  the image's disk counted 2 by the job but second of three in Linux order (a decoy image at the
            same path lies on the first): the identity file picks the right one
 Prints the wall time of each boot and the imaging throughput (figures, not limits).
@@ -651,6 +654,60 @@ def identity_text(job, image, source, target):
     return ("\r\n".join(lines) + "\r\n").encode()
 
 
+def le(data, offset, size):
+    return int.from_bytes(data[offset:offset + size], "little")
+
+
+def scenario_sector63(ctx):
+    print("scenario sector63: catalogue image from sector 2048 onto a larger C: at sector 63 of another disk")
+    payload, work = ctx["payload"], ctx["work"]
+    base = os.path.join(work, "sector63")
+    os.makedirs(base, exist_ok=True)
+    c_start, c_size = 63, P1_SIZE + 64 * MiB // SECTOR
+    d_start, d_size = 2048 * ((c_start + c_size) // 2048 + 1), 96 * MiB // SECTOR
+    path = os.path.join(base, "disk.img")
+    with open(path, "wb") as f:
+        f.truncate((d_start + d_size) * SECTOR + MiB)
+    signature = 0x63636363
+    table = (f"label: dos\nlabel-id: {signature:#010x}\nstart={c_start}, size={c_size}, type=7, bootable\n"
+             f"start={d_start}, size={d_size}, type=7\n")
+    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    c_part, d_part = os.path.join(base, "c.img"), os.path.join(base, "d.img")
+    Disk.format(c_part, c_start, c_size, "oldsystem")
+    Disk.format(d_part, d_start, d_size, "data")
+    fill(d_part, {"/VRLN/Download/CAT.GHO": ctx["image"]})
+    fill(c_part, {"/Windows/old.txt": b"old system"})
+    sysfs = Ntfs(c_part)
+    for name in ("KX.lsn", "kxldr", "kxldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    job = RESTORE_JOB.replace(b"BackSystem\\BAKSYS.GHO", b"Download\\CAT.GHO")
+    sysfs.put("/ghost._KX", job)
+    disk_bytes = os.path.getsize(path)
+    sysfs.put("/KX.vid", identity_text("restore", "\\VRLN\\Download\\CAT.GHO",
+                                       (signature, disk_bytes, d_start * SECTOR, d_size * SECTOR),
+                                       (signature, disk_bytes, c_start * SECTOR, c_size * SECTOR)))
+    copy_range(c_part, 0, path, c_start * SECTOR, c_size * SECTOR)
+    copy_range(d_part, 0, path, d_start * SECTOR, d_size * SECTOR)
+    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
+    text, seconds = boot(work, path, floppy, "sector63")
+    expect_in(text, "now holds the system from the image", "the restore is reported done")
+    copy_range(path, c_start * SECTOR, c_part, 0, c_size * SECTOR)
+    sysfs = Ntfs(c_part)
+    same = all(sysfs.get(name) == data for name, data in ctx["files"].items())
+    check(same, f"all {len(ctx['files'])} files of the image are byte-identical on the new C:")
+    with open(c_part, "rb") as f:
+        boot_sector = f.read(SECTOR)
+        total = le(boot_sector, 0x28, 8)
+        f.seek(total * SECTOR)
+        copy = f.read(SECTOR)
+    check(le(boot_sector, 0x1C, 4) == 63, f"hidden sectors are 63 (the image said 2048)")
+    check(copy == boot_sector, "the boot sector's copy at the volume's end is the same")
+    check(total + 1 >= c_size - 16, f"the volume fills the partition ({total + 1} of {c_size} sectors; "
+          f"the image's was {P1_SIZE})")
+    shutil.rmtree(base)
+
+
 def scenario_threedisks(ctx):
     print("scenario threedisks: the job counts the image's disk as 2; Linux sees a decoy disk first")
     payload, work = ctx["payload"], ctx["work"]
@@ -704,7 +761,7 @@ def file_sha256(path):
 
 SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr,
              "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt,
-             "noinit": scenario_noinit, "threedisks": scenario_threedisks}
+             "noinit": scenario_noinit, "threedisks": scenario_threedisks, "sector63": scenario_sector63}
 
 
 def main():
@@ -712,7 +769,7 @@ def main():
         print(__doc__)
         return 2
     payload, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "backup", "threedisks", "restore", "corrupt", "hibernated"]
+    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "backup", "threedisks", "sector63", "restore", "corrupt", "hibernated"]
     os.makedirs(work, exist_ok=True)
     ctx = {"payload": payload, "work": work, "disk": Disk(work)}
     total = time.monotonic()

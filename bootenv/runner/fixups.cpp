@@ -1,0 +1,111 @@
+#include "fixups.h"
+
+#include <unistd.h>
+
+#include "system.h"
+
+namespace vorlane {
+namespace {
+
+uint64_t Le(const unsigned char* p, int bytes) {
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
+    return value;
+}
+
+void PutLe(unsigned char* p, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i, value >>= 8) p[i] = static_cast<unsigned char>(value & 0xFF);
+}
+
+bool PlacesAnywhere(const unsigned char s[512]) {
+    std::string fs = DetectFileSystem(s);
+    return fs == "ntfs" || fs == "fat";
+}
+
+bool WriteBootSectorAndCopy(const std::string& device, const unsigned char sector[512], uint64_t partitionSectors,
+                            std::vector<std::string>& log, std::string& error) {
+    if (!WriteDeviceSector(device, 0, sector)) {
+        error = "the boot sector of " + device + " cannot be written";
+        return false;
+    }
+    if (std::optional<uint64_t> backup = BackupBootSectorOf(sector, partitionSectors)) {
+        if (!WriteDeviceSector(device, *backup, sector)) log.push_back("warning: the copy of the boot sector could not be written");
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<DiskGeometry> GeometryOfBootSector(const unsigned char s[512]) {
+    if (!PlacesAnywhere(s)) return std::nullopt;
+    DiskGeometry g;
+    g.sectorsPerTrack = static_cast<uint16_t>(Le(s + 0x18, 2));
+    g.heads = static_cast<uint16_t>(Le(s + 0x1A, 2));
+    if (g.sectorsPerTrack < 1 || g.sectorsPerTrack > 63 || g.heads < 1 || g.heads > 256) return std::nullopt;
+    return g;
+}
+
+bool SetBootSectorPlacement(unsigned char s[512], uint64_t hiddenSectors, const DiskGeometry& geometry) {
+    if (!PlacesAnywhere(s) || hiddenSectors > 0xFFFFFFFFull) return false;
+    PutLe(s + 0x18, geometry.sectorsPerTrack, 2);
+    PutLe(s + 0x1A, geometry.heads, 2);
+    PutLe(s + 0x1C, hiddenSectors, 4);
+    return true;
+}
+
+std::optional<uint64_t> BackupBootSectorOf(const unsigned char s[512], uint64_t partitionSectors) {
+    std::string fs = DetectFileSystem(s);
+    uint64_t where = 0;
+    if (fs == "ntfs") {
+        where = Le(s + 0x28, 8);
+    } else if (fs == "fat" && std::string(reinterpret_cast<const char*>(s + 0x52), 8) == "FAT32   ") {
+        where = Le(s + 0x32, 2);
+        if (where == 0 || where == 0xFFFF) return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
+    if (where == 0 || where >= partitionSectors) return std::nullopt;
+    return where;
+}
+
+uint64_t NtfsUnusedSectors(const unsigned char s[512], uint64_t partitionSectors) {
+    if (DetectFileSystem(s) != "ntfs") return 0;
+    uint64_t used = Le(s + 0x28, 8) + 1;  // the volume's sectors and the boot sector's copy after them
+    return partitionSectors > used ? partitionSectors - used : 0;
+}
+
+bool FixUpRestoredPartition(const std::string& device, uint64_t startSector, uint64_t partitionSectors,
+                            const DiskGeometry& geometry, std::vector<std::string>& log, std::string& error) {
+    unsigned char sector[512];
+    if (!ReadDeviceSector(device, 0, sector)) {
+        error = "the boot sector of " + device + " cannot be read";
+        return false;
+    }
+    if (!SetBootSectorPlacement(sector, startSector, geometry)) {
+        error = "the restored boot sector cannot be set for a partition starting at sector " + std::to_string(startSector);
+        return false;
+    }
+    if (!WriteBootSectorAndCopy(device, sector, partitionSectors, log, error)) return false;
+    log.push_back("boot sector set for the partition at sector " + std::to_string(startSector) + " (" +
+                  std::to_string(geometry.heads) + " heads, " + std::to_string(geometry.sectorsPerTrack) +
+                  " sectors per track)");
+    if (NtfsUnusedSectors(sector, partitionSectors) <= 2048) return true;
+    // ntfsresize asks nothing with --force; without a size it grows the volume to the device.
+    int code = WaitProgram(StartProgram({"/bin/ntfsresize", "--force", "--force", "--no-progress-bar", device}, -1, -1,
+                                        "/tmp/ntfsresize.log"));
+    if (code != 0) {
+        log.push_back("warning: the file system could not be grown to the partition (ntfsresize exit " +
+                      std::to_string(code) + ": " + LastLines("/tmp/ntfsresize.log", 1) + "); it keeps its size");
+        return true;
+    }
+    // ntfsresize writes the new size into the boot sector but leaves no copy at the new end.
+    if (!ReadDeviceSector(device, 0, sector) || !SetBootSectorPlacement(sector, startSector, geometry) ||
+        !WriteBootSectorAndCopy(device, sector, partitionSectors, log, error)) {
+        error = "the boot sector of " + device + " cannot be set after growing the file system";
+        return false;
+    }
+    log.push_back("file system grown to fill the partition");
+    return true;
+}
+
+}  // namespace vorlane
