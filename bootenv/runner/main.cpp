@@ -15,6 +15,7 @@
 #include "disk_layout.h"
 #include "identity.h"
 #include "imaging.h"
+#include "progress.h"
 #include "files.h"
 #include "fixups.h"
 #include "ghost_command.h"
@@ -28,6 +29,31 @@ const char* kSystemDir = "/mnt/system";
 const char* kOtherDir = "/mnt/image";
 const char* kProbeDir = "/mnt/probe";
 const char* kRamDrive = "/tmp/a";
+
+// Reads a just written image back and checks every stored byte. The kernel's cache is emptied first, so
+// that what is read is what reached the disk.
+bool CheckWrittenImage(const std::string& path, std::string& error) {
+    sync();
+    WriteWholeFile("/proc/sys/vm/drop_caches", "3\n");
+    struct stat st;
+    uint64_t size = stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    ProgressMeter meter("Reading back", size, SteadySeconds());
+    ProgressFn progress = [&](uint64_t done) {
+        double now = SteadySeconds();
+        if (meter.Due(now)) {
+            SayProgress(meter.Line(done, now), false);
+            meter.Shown(now);
+        }
+    };
+    ImageInfo info;
+    if (!VerifyImage(path, info, progress, error)) {
+        error = "the image read back from the disk is not what was written: " + error;
+        return false;
+    }
+    SayProgress(meter.Line(size, SteadySeconds()), true);
+    Say("The image was read back from the disk and is complete and undamaged.");
+    return true;
+}
 
 class Runner {
 public:
@@ -46,6 +72,7 @@ private:
     void LoadJob(const GhostCommand& command);
     [[noreturn]] void Fail(const std::string& reason, bool targetWritten);
     [[noreturn]] void Finish();
+    void RetireFinishedJob(const std::string& what);
     const PartitionInfo& Part(const PartitionRef& ref) const { return disks_[ref.disk].partitions[ref.partition]; }
     bool Resolve(const GhostAddress& address, const PartitionIdentity* identity, PartitionRef& ref);
     bool IsSystem(const PartitionRef& ref) const { return ref == system_; }
@@ -217,11 +244,31 @@ bool Runner::Resolve(const GhostAddress& address, const PartitionIdentity* ident
 
 void Runner::Execute(const JobFile& job) {
     const GhostCommand& command = job.command;
-    if (command.mode == CloneMode::PartitionToImage) DumpJob(command);
+    bool backup = command.mode == CloneMode::PartitionToImage;
+    if (backup) DumpJob(command);
     else LoadJob(command);
     if (!EqualsNoCase(job.secondLine, "restart") && !job.secondLine.empty())
         Say("The job's second line \"" + job.secondLine + "\" is not known; restarting.");
+    RetireFinishedJob(backup ? "the backup" : "the restore");
+    Say(backup ? "The backup is complete. The machine now restarts into Windows."
+               : "The restore is complete. The machine now restarts into the restored system.");
     Finish();
+}
+
+void Runner::RetireFinishedJob(const std::string& what) {
+    // A job of this set still on the system drive would run again at every start: the restore did not
+    // overwrite it (another target), or the set keeps its job during the work.
+    std::string error;
+    if (!MountSystem(false, error)) return;
+    if (FindJob(kSystemDir, set_)) {
+        std::vector<std::string> log;
+        PutBackBootConfiguration(kSystemDir, log);
+        TakeLoaderOutOfBootIni(kSystemDir, set_, log);
+        RetireJob(kSystemDir, set_, log);
+        Say("After " + what + ":");
+        for (const std::string& line : log) Say("  " + line);
+    }
+    Unmount(systemMount_);
 }
 
 void Runner::DumpJob(const GhostCommand& command) {
@@ -325,6 +372,8 @@ void Runner::DumpJob(const GhostCommand& command) {
             ok = false;
         }
     }
+    // Read back from the disk and checked whole before it replaces an older image or success is told.
+    if (ok && !CheckWrittenImage(partial, error)) ok = false;
     if (ok && !MoveOver(partial, *imagePath)) {
         ok = false;
         error = "the finished image could not be given its name";
@@ -426,10 +475,7 @@ void Runner::Fail(const std::string& reason, bool targetWritten) {
     Restart();
 }
 
-void Runner::Finish() {
-    Say("Done. Restarting.");
-    Restart();
-}
+void Runner::Finish() { Restart(); }
 
 }  // namespace
 }  // namespace vorlane

@@ -267,6 +267,7 @@ def scenario_backup(ctx):
     floppy = make_floppy(work, "bcd.img", [os.path.join(payload, "kwldr.mbr")], "hd0 1 file=/kwldr.mbr")
     text, seconds = boot(work, disk.disk, floppy, "backup")
     disk.extract()
+    expect_in(text, "read back from the disk and is complete", "the image was read back and checked whole")
     expect_in(text, "Image written", "the environment reports the image written")
     data = Ntfs(disk.p5)
     image = data.get("/VRLN/BackSystem/BAKSYS.GHO")
