@@ -66,6 +66,10 @@ std::string VolumeIdFromCommandLine(const std::string& commandLine) {
     return KernelArgument(commandLine, "vorlane.part=");
 }
 
+bool StartRecordedFromCommandLine(const std::string& commandLine) {
+    return KernelArgument(commandLine, "vorlane.recorded=") == "1";
+}
+
 std::string VolumeIdOfBootSector(const unsigned char s[512]) {
     auto hex = [](uint64_t value, int digits) {
         std::string text(static_cast<size_t>(digits), '0');

@@ -61,6 +61,8 @@ int ChooseJobPartition(const std::vector<MarkerCandidate>& candidates, const std
 
 // Reads "vorlane.part=" from the kernel command line.
 std::string VolumeIdFromCommandLine(const std::string& commandLine);
+// Whether the loader wrote its start record for this start ("vorlane.recorded=1").
+bool StartRecordedFromCommandLine(const std::string& commandLine);
 
 // The volume serial of a partition's boot sector the way the loader prints it ("" when not NTFS or FAT).
 std::string VolumeIdOfBootSector(const unsigned char sector[512]);

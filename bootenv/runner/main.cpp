@@ -57,7 +57,8 @@ bool CheckWrittenImage(const std::string& path, std::string& error) {
 
 class Runner {
 public:
-    Runner(const BootSet& set, const std::string& loaderVolumeId) : set_(set), loaderVolumeId_(loaderVolumeId) {}
+    Runner(const BootSet& set, const std::string& loaderVolumeId, bool startRecorded)
+        : set_(set), loaderVolumeId_(loaderVolumeId), startRecorded_(startRecorded) {}
     void Run();
     // After the runner itself ended abnormally: the job is retired and the boot configuration put back.
     void CleanUpAfterCrash(const std::string& how);
@@ -493,7 +494,7 @@ int main(int argc, char** argv) {
         WaitForKey(60);
         Restart();
     }
-    Runner runner(*set, VolumeIdFromCommandLine(commandLine));
+    Runner runner(*set, VolumeIdFromCommandLine(commandLine), StartRecordedFromCommandLine(commandLine));
     if (argc >= 2 && std::string(argv[1]) == "--after-crash") {
         runner.CleanUpAfterCrash(argc >= 3 ? argv[2] : "no reason given");
         return 0;

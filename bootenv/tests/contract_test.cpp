@@ -263,6 +263,9 @@ TEST(JobPartitionRule, VolumeIdsReadAsTheLoaderPrintsThem) {
     unsigned char blank[512] = {};
     EXPECT_EQ(VolumeIdOfBootSector(blank), "");
     EXPECT_EQ(VolumeIdFromCommandLine("linux vorlane.set=KX vorlane.part=01234567 panic=10"), "01234567");
+    EXPECT_TRUE(StartRecordedFromCommandLine("vorlane.set=KX vorlane.recorded=1 panic=10"));
+    EXPECT_FALSE(StartRecordedFromCommandLine("vorlane.set=KX vorlane.recorded=0 panic=10"));
+    EXPECT_FALSE(StartRecordedFromCommandLine("vorlane.set=KX panic=10"));
 }
 
 }  // namespace

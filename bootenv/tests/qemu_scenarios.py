@@ -13,6 +13,8 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
            second start goes to the Windows stand-in without anything typed
   noinit   a boot image whose kernel finds no init: the kernel restarts (panic=), the second start goes to
            the Windows stand-in
+  nomarker the loader finds job and marker on a partition the environment cannot read (ext2): nothing to do,
+           restart, and the second start goes to the Windows stand-in
   sector63 the image taken at sector 2048 restored onto a larger partition at sector 63 of another disk:
            files byte-identical, hidden sectors 63 in the boot sector and its copy, the volume fills the
            partition
@@ -634,6 +636,50 @@ def scenario_noinit(ctx):
     shutil.rmtree(disk.work)
 
 
+def scenario_nomarker(ctx):
+    print("scenario nomarker: the environment does not find the marker the loader saw; the next start is Windows'")
+    payload, work = ctx["payload"], ctx["work"]
+    base = os.path.join(work, "nomarker")
+    os.makedirs(base, exist_ok=True)
+    p1_start, p1_size = 2048, 64 * MiB // SECTOR
+    p2_start, p2_size = p1_start + p1_size, 64 * MiB // SECTOR
+    path = os.path.join(base, "disk.img")
+    with open(path, "wb") as f:
+        f.truncate((p2_start + p2_size) * SECTOR + MiB)
+    table = (f"label: dos\nstart={p1_start}, size={p1_size}, type=7, bootable\n"
+             f"start={p2_start}, size={p2_size}, type=83\n")
+    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    p1 = os.path.join(base, "p1.img")
+    Disk.format(p1, p1_start, p1_size, "system")
+    sysfs = Ntfs(p1)
+    for name in ("kxldr", "kxldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    sysfs.put("/bootmgr", bootmgr_probe(work))
+    # The job, the marker and the start record on a file system the loader reads and the environment not.
+    tree = os.path.join(base, "tree")
+    os.makedirs(tree)
+    shutil.copyfile(os.path.join(payload, "KX.lsn"), os.path.join(tree, "KX.lsn"))
+    with open(os.path.join(tree, "ghost._KX"), "wb") as f:
+        f.write(RESTORE_JOB)
+    with open(os.path.join(tree, "KX.env"), "wb") as f:
+        f.write(START_RECORD)
+    p2 = os.path.join(base, "p2.img")
+    with open(p2, "wb") as f:
+        f.truncate(p2_size * SECTOR)
+    run("mkfs.ext2", "-q", "-F", "-b", "1024", "-d", tree, p2)
+    copy_range(p1, 0, path, p1_start * SECTOR, p1_size * SECTOR)
+    copy_range(p2, 0, path, p2_start * SECTOR, p2_size * SECTOR)
+    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
+    text, seconds = boot(work, path, floppy, "nomarker", timeout=600)
+    expect_in(text, "imaging environment", "the loader started the environment")
+    expect_in(text, "there is nothing to do", "which found no partition it can read holding marker and job")
+    expect_in(text, "The next start goes to Windows", "and says what happens next")
+    text, seconds = boot(work, path, floppy, "nomarker-again", timeout=300)
+    expect_in(text, "VORLANE-BOOTMGR-OK", "the second start goes to the Windows stand-in without anything typed")
+    shutil.rmtree(base)
+
+
 def single_disk(path, start, size, label, fill_files):
     """A disk image with one NTFS partition at start (sectors) of size sectors, holding fill_files."""
     part = path + ".part"
@@ -762,7 +808,7 @@ def file_sha256(path):
 
 SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr,
              "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt,
-             "noinit": scenario_noinit, "threedisks": scenario_threedisks, "sector63": scenario_sector63}
+             "noinit": scenario_noinit, "nomarker": scenario_nomarker, "threedisks": scenario_threedisks, "sector63": scenario_sector63}
 
 
 def main():
@@ -770,7 +816,7 @@ def main():
         print(__doc__)
         return 2
     payload, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "backup", "threedisks", "sector63", "restore", "corrupt", "hibernated"]
+    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "restore", "corrupt", "hibernated"]
     os.makedirs(work, exist_ok=True)
     ctx = {"payload": payload, "work": work, "disk": Disk(work)}
     total = time.monotonic()
