@@ -260,6 +260,9 @@ void Runner::RetireFinishedJob(const std::string& what) {
     // A job of this set still on the system drive would run again at every start: the restore did not
     // overwrite it (another target), or the set keeps its job during the work.
     std::string error;
+    std::string fs = DetectDeviceFileSystem(Part(system_).device);  // a restore may have changed it
+    if (fs != "ntfs" && fs != "fat") return;
+    systemFs = fs;
     if (!MountSystem(false, error)) return;
     if (FindJob(kSystemDir, set_)) {
         std::vector<std::string> log;
