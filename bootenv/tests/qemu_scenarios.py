@@ -609,7 +609,8 @@ def scenario_noinit(ctx):
     print("scenario noinit: the kernel finds no init: it restarts, and the next start goes to Windows")
     payload, work = ctx["payload"], ctx["work"]
     disk = Disk(os.path.join(work, "noinit"))
-    os.makedirs(disk.work, exist_ok=True)
+    shutil.rmtree(disk.work, ignore_errors=True)
+    os.makedirs(disk.work)
     disk.create()
     broken = os.path.join(disk.work, "KX.lsn")
     shutil.copyfile(os.path.join(payload, "KX.lsn"), broken)
@@ -640,7 +641,8 @@ def scenario_nomarker(ctx):
     print("scenario nomarker: the environment does not find the marker the loader saw; the next start is Windows'")
     payload, work = ctx["payload"], ctx["work"]
     base = os.path.join(work, "nomarker")
-    os.makedirs(base, exist_ok=True)
+    shutil.rmtree(base, ignore_errors=True)  # what a failed earlier run left
+    os.makedirs(base)
     p1_start, p1_size = 2048, 64 * MiB // SECTOR
     p2_start, p2_size = p1_start + p1_size, 64 * MiB // SECTOR
     path = os.path.join(base, "disk.img")
@@ -709,7 +711,8 @@ def scenario_sector63(ctx):
     print("scenario sector63: catalogue image from sector 2048 onto a larger C: at sector 63 of another disk")
     payload, work = ctx["payload"], ctx["work"]
     base = os.path.join(work, "sector63")
-    os.makedirs(base, exist_ok=True)
+    shutil.rmtree(base, ignore_errors=True)  # what a failed earlier run left
+    os.makedirs(base)
     c_start, c_size = 63, P1_SIZE + 64 * MiB // SECTOR
     d_start, d_size = 2048 * ((c_start + c_size) // 2048 + 1), 96 * MiB // SECTOR
     path = os.path.join(base, "disk.img")
@@ -759,7 +762,8 @@ def scenario_threedisks(ctx):
     print("scenario threedisks: the job counts the image's disk as 2; Linux sees a decoy disk first")
     payload, work = ctx["payload"], ctx["work"]
     base = os.path.join(work, "threedisks")
-    os.makedirs(base, exist_ok=True)
+    shutil.rmtree(base, ignore_errors=True)  # what a failed earlier run left
+    os.makedirs(base)
     image = ctx["image"]
     decoy = bytearray(image)
     decoy[len(decoy) // 2] ^= 0x55  # taken by mistake it would be refused as damaged
