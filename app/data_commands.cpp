@@ -1,5 +1,6 @@
 // The start buttons of the two data pages: each hands its page's folder options and status label to a
 // data worker, disables itself and returns at once; WM_DATA_JOB_DONE enables it again.
+#include "app/environment.h"
 #include "app/frame_window.h"
 #include "databackup/data_workers.h"
 
@@ -32,6 +33,7 @@ void StartPageJob(DataJobKind kind, HWND window, CButtonUI* button, bool& runnin
   auto params = std::make_unique<DataJobParams>();
   params->page = std::move(page);
   params->mainWindow = window;
+  params->workFolder = [] { return TheEnvironment.WorkFolder(); };
   if (button != nullptr) button->SetEnabled(false);
   running = true;
   if (StartDataJob(kind, std::move(params))) return;

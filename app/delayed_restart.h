@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 class DelayedRestart {
  public:

@@ -3,8 +3,10 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "app/text_format.h"
+#include "base/folders.h"
+#include "base/text_format.h"
 #include "boot/boot_config.h"
+#include "cloud/cloud_state.h"
 #include "sysinfo/os_version.h"
 
 Environment TheEnvironment;
@@ -24,16 +26,6 @@ bool Environment::SetWorkFolder(const std::wstring& folder) {
 namespace {
 
 constexpr wchar_t kWorkFolderName[] = L"VRLN";
-
-// SHCreateDirectory is exported by ordinal 165 only on the oldest systems; looked up at run time.
-void CreateFolderWithParents(const std::wstring& path) {
-  using Fn = int(WINAPI*)(HWND, LPCWSTR);
-  HMODULE shell = GetModuleHandleW(L"shell32.dll");
-  if (shell == nullptr) shell = LoadLibraryW(L"shell32.dll");
-  if (shell == nullptr) return;
-  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shell, MAKEINTRESOURCEA(165))));
-  if (fn != nullptr) fn(nullptr, path.c_str());
-}
 
 DriveProbe ProbeDrive(wchar_t letter) {
   DriveProbe p;
@@ -79,26 +71,6 @@ wchar_t ChooseWorkDriveFrom(wchar_t systemDrive, const std::function<DriveProbe(
 
 wchar_t ChooseWorkDrive() { return ChooseWorkDriveFrom(TheEnvironment.SystemDrive, &ProbeDrive); }
 
-bool GetSpecialFolderShortPath(wchar_t* buffer, int csidl) {
-  HRESULT init = CoInitialize(nullptr);
-  bool result = false;
-  LPITEMIDLIST pidl = nullptr;
-  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, csidl, &pidl))) {
-    wchar_t longPath[kPathCapacity] = {};
-    wchar_t shortPath[kPathCapacity] = {};
-    if (SHGetPathFromIDListW(pidl, longPath)) {
-      DWORD n = GetShortPathNameW(longPath, shortPath, kPathCapacity);
-      if (n > 0 && n < kPathCapacity) {
-        CopyInto(buffer, kPathCapacity, shortPath);
-        result = true;
-      }
-    }
-    CoTaskMemFree(pidl);
-  }
-  if (SUCCEEDED(init)) CoUninitialize();
-  return result;
-}
-
 void InitWorkPaths() {
   Environment& env = TheEnvironment;
   wchar_t windowsDir[kPathCapacity] = {};
@@ -118,13 +90,13 @@ void InitWorkPaths() {
   JoinPath(env.DataBackupFolder, work, L"VorlaneBak");
   JoinPath(env.DownloadFolder, work, L"Download");
 
+  InitBootConfig(env.SystemDrive, env.OsIndex, env.ToolFolder);
   ExtractBootTools();
+  TheCloudState.ToolFolder = env.ToolFolder;
 
   env.WorkDrive = work[0];
 
   CreateFolderWithParents(env.SystemBackupFolder);
   CreateFolderWithParents(env.DataBackupFolder);
   CreateFolderWithParents(env.DownloadFolder);
-
-  InitBootConfig();
 }

@@ -6,25 +6,20 @@
 #include <functional>
 #include <string>
 
-#include "app/simple_lock.h"
-#include "cloud/catalogue_entry.h"
+#include "base/simple_lock.h"
 
+// The boot side keeps its own copy of the system drive, release code and tool paths (TheBootConfig), the
+// cloud services theirs of the tool folder (TheCloudState); InitWorkPaths hands them over.
 struct Environment {
-  std::wstring CurrentVersion;  // the program's own version, "5.4"
-  std::wstring ServerVersion;   // version offered by the server
-  std::wstring InstallerUrl;    // address of the update installer
   std::wstring ImagePath;       // image of the current reinstall; empty until a download starts
   std::wstring DataBackupFolder;  // WorkFolder\VorlaneBak as set at start-up
   wchar_t SystemDrive = L'C';
   wchar_t WorkDrive = L'C';
-  std::wstring BcdbootPath, BcdeditPath, PartToolPath;
   std::wstring ToolFolder;             // short path of the Templates folder; empty when unresolved
   std::wstring DefaultSystemImagePath; // SystemBackupFolder\BAKSYS.GHO
   std::wstring SystemBackupFolder;     // WorkFolder\BackSystem
   std::wstring DownloadFolder;         // WorkFolder\Download
   int32_t OsIndex = 14;
-  int32_t VersionChecked = 0;
-  std::vector<CatalogueEntry> Catalogue;
 
   // WorkFolder ("X:\VRLN" at start-up, or the folder the user picked on a data page) is read by the data
   // workers while the window may change it, so it is only reached through these guarded accessors.
@@ -54,9 +49,6 @@ wchar_t ChooseWorkDriveFrom(wchar_t systemDrive, const std::function<DriveProbe(
 
 // The same on the real drives of this machine.
 wchar_t ChooseWorkDrive();
-
-// Resolves a shell folder (CSIDL id) to its short 8.3 path; false when any step fails.
-bool GetSpecialFolderShortPath(wchar_t* buffer, int csidl);
 
 // Settles the system drive, tool folder, OsIndex and work folders at start-up and creates the folders.
 void InitWorkPaths();

@@ -1,6 +1,6 @@
 #include "app/flow_rules.h"
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "sysinfo/os_version.h"
 
 const wchar_t kImageExistsQuestion[] = L"当前镜像文件已存在，是否覆盖？";

@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "app/sha256.h"
+#include "base/sha256_file.h"
 
 ImageVerdict VerifyImage(const std::wstring& path, const std::wstring& expected,
                          const std::function<void(uint64_t done, uint64_t total)>& progress) {

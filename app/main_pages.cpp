@@ -4,7 +4,7 @@
 
 #include "app/environment.h"
 #include "app/frame_window.h"
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "sysinfo/os_version.h"
 #include "sysinfo/size_text.h"
 

@@ -10,15 +10,15 @@
 #include "app/flow_rules.h"
 #include "app/frame_window.h"
 #include "app/image_check.h"
-#include "app/program_state.h"
-#include "app/sha256.h"
 #include "app/shell_helpers.h"
-#include "app/unique_handle.h"
-#include "app/text_format.h"
 #include "app/window_messages.h"
+#include "base/sha256_file.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 #include "boot/bcd_entry.h"
 #include "boot/ghost_job.h"
 #include "cloud/catalogue_list.h"
+#include "cloud/cloud_state.h"
 #include "cloud/download_thread.h"
 #include "cloud/statistics_ping.h"
 #include "sysinfo/disk_table.h"
@@ -37,7 +37,7 @@ constexpr DWORD kAutomaticRestartMs = 10000;
 
 // The catalogue entry the index names, or null when it lies outside the catalogue.
 const CatalogueEntry* EntryAt(int32_t index) {
-  const auto& catalogue = TheEnvironment.Catalogue;
+  const auto& catalogue = TheCloudState.Catalogue;
   if (static_cast<uint32_t>(index) >= catalogue.size()) return nullptr;
   return &catalogue[static_cast<size_t>(index)];
 }
@@ -94,7 +94,7 @@ void CFrameWindowWnd::SetPageOptionsEnabled(bool enabled) {
 }
 
 void CFrameWindowWnd::BuildCatalogueList() {
-  BuildCatalogueRows(listsystem, TheEnvironment.Catalogue, [this]() -> CControlUI* {
+  BuildCatalogueRows(listsystem, TheCloudState.Catalogue, [this]() -> CControlUI* {
     CDialogBuilder builder;
     return builder.Create(L"item1.xml", nullptr, &m_pm);
   });

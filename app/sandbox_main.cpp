@@ -10,7 +10,7 @@
 #include "app/frame_window.h"
 #include "app/sandbox_script.h"
 #include "app/sandbox_transcript.h"
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "boot/command_runner.h"
 #include "cloud/server_address.h"
 #include "sysinfo/simulated_machine.h"

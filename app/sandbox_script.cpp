@@ -5,6 +5,8 @@
 #include <cwctype>
 #include <sstream>
 
+#include "base/text_format.h"
+
 namespace {
 
 // How a verb's arguments are split: Words takes exactly n blank-separated words; Rest takes the rest of
@@ -37,13 +39,6 @@ const VerbSpec kVerbs[] = {
     {L"note", Shape::Rest, 1},
     {L"attach-machine", Shape::Rest, 1},
 };
-
-std::wstring Trim(const std::wstring& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && iswspace(s[b])) ++b;
-  while (e > b && iswspace(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
 
 std::vector<std::wstring> Words(const std::wstring& s) {
   std::wistringstream in(s);

@@ -1,7 +1,7 @@
 #include "app/sandbox_transcript.h"
 
-#include "app/text_format.h"
 #include "app/sandbox_script.h"
+#include "base/text_format.h"
 
 Transcript::~Transcript() {
   if (file_ != nullptr) fclose(file_);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/dialogs.h"
-#include "app/simple_lock.h"
+#include "base/simple_lock.h"
 
 class Transcript {
  public:

@@ -3,30 +3,12 @@
 #include <windows.h>
 
 #include "app/dialogs.h"
-#include "app/text_format.h"
+#include "base/folders.h"
+#include "base/text_format.h"
 
 std::wstring BrowseForFolder() { return Dialogs().BrowseForFolder(); }
 
 bool BrowseForImageFile(std::wstring& path) { return Dialogs().BrowseForImageFile(path); }
-
-namespace {
-
-// SHCreateDirectoryExW is resolved at run time; without it the folders are made one level at a time.
-void CreateFolderWithParents(const std::wstring& folder) {
-  using Fn = int(WINAPI*)(HWND, LPCWSTR, const SECURITY_ATTRIBUTES*);
-  HMODULE shell = GetModuleHandleW(L"shell32.dll");
-  if (shell == nullptr) shell = LoadLibraryW(L"shell32.dll");
-  auto fn = shell ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shell, "SHCreateDirectoryExW"))) : nullptr;
-  if (fn != nullptr) {
-    fn(nullptr, folder.c_str(), nullptr);
-    return;
-  }
-  for (size_t i = 3; i <= folder.size(); ++i) {
-    if (i == folder.size() || folder[i] == L'\\') CreateDirectoryW(folder.substr(0, i).c_str(), nullptr);
-  }
-}
-
-}  // namespace
 
 std::wstring FolderOfPath(const std::wstring& path) {
   size_t slash = path.rfind(L'\\');

@@ -3,6 +3,9 @@
 #pragma once
 #include <windows.h>
 
+// WM_DATA_JOB_DONE and its kinds are the data workers' own (databackup/data_workers.h).
+#include "databackup/data_workers.h"
+
 // A download ended. wParam kDownloadEnded; lParam one of DownloadOutcome.
 constexpr UINT WM_DOWNLOAD_EVENT = WM_USER + 101;
 constexpr WPARAM kDownloadEnded = 10;
@@ -13,11 +16,6 @@ enum DownloadOutcome : LPARAM {
   kDownloadAbandoned = 2,
   kDownloadVerifyFailed = 3
 };
-
-// A data job ended. wParam 1 backup, 2 restore; lParam 0.
-constexpr UINT WM_DATA_JOB_DONE = WM_USER + 102;
-constexpr WPARAM kDataBackupJob = 1;
-constexpr WPARAM kDataRestoreJob = 2;
 
 // The check of an image kept with No (StartImageDownload) has ended; posted by its worker. wParam 0,
 // lParam one of ImageVerdict (app/image_check.h).

@@ -2,8 +2,7 @@
 
 #include <windows.h>
 
-#include "app/environment.h"
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "boot/boot_ini.h"
 #include "boot/command_runner.h"
 #include "sysinfo/disk_table.h"
@@ -51,7 +50,7 @@ bool AddEntry(const std::wstring& storePrefix, const std::wstring& loaderSector,
 void RegisterBootEntry(EntryKind kind) {
   UnhideBootFiles();
   EntryNames names = NamesOf(kind);
-  int32_t osIndex = TheEnvironment.OsIndex;
+  int32_t osIndex = TheBootConfig.osIndex;
   if (osIndex >= 0 && osIndex <= 2) {
     WriteBootIniEntry(names.legacyLoader, names.text, kind);
   } else if (osIndex >= 3 && osIndex <= 11) {

@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include "app/environment.h"
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 
 BootConfig TheBootConfig;
 
@@ -14,24 +13,21 @@ bool BootStyleForOsIndex(int32_t osIndex, BootStyle& style) {
   return true;
 }
 
-void ExtractBootTools() {
-  Environment& env = TheEnvironment;
-  JoinPath(env.BcdeditPath, env.ToolFolder, L"bcdedit.exe");
-  JoinPath(env.PartToolPath, env.ToolFolder, L"dspt.exe");
-  JoinPath(env.BcdbootPath, env.ToolFolder, L"bcdboot.exe");
-  WriteResourceToFile(env.BcdeditPath, kBcdeditResourceId, TheBootConfig.payloadType);
-  WriteResourceToFile(env.PartToolPath, kPartToolResourceId, TheBootConfig.payloadType);
-  WriteResourceToFile(env.BcdbootPath, kBcdbootResourceId, TheBootConfig.payloadType);
-}
-
-void InitBootConfig() {
-  const Environment& env = TheEnvironment;
+void InitBootConfig(wchar_t systemDrive, int32_t osIndex, const std::wstring& toolFolder) {
   BootConfig& config = TheBootConfig;
   config = BootConfig();
-  config.systemDrive = env.SystemDrive;
-  config.bcdbootPath = env.BcdbootPath;
-  config.bcdeditPath = env.BcdeditPath;
-  config.partToolPath = env.PartToolPath;
+  config.systemDrive = systemDrive;
+  config.osIndex = osIndex;
+  JoinPath(config.bcdeditPath, toolFolder, L"bcdedit.exe");
+  JoinPath(config.partToolPath, toolFolder, L"dspt.exe");
+  JoinPath(config.bcdbootPath, toolFolder, L"bcdboot.exe");
+}
+
+void ExtractBootTools() {
+  const BootConfig& config = TheBootConfig;
+  WriteResourceToFile(config.bcdeditPath, kBcdeditResourceId, config.payloadType);
+  WriteResourceToFile(config.partToolPath, kPartToolResourceId, config.payloadType);
+  WriteResourceToFile(config.bcdbootPath, kBcdbootResourceId, config.payloadType);
 }
 
 bool WriteResourceToFile(const std::wstring& path, uint16_t id, const wchar_t* type) {

@@ -12,6 +12,7 @@ enum BootStyle { BootStyleLegacy = 1, BootStyleBcd = 2 };
 
 struct BootConfig {
   wchar_t systemDrive = L'C';
+  int32_t osIndex = 14;  // the release code of sysinfo/os_version.h
   std::wstring bcdbootPath;
   std::wstring bcdeditPath;
   std::wstring partToolPath;
@@ -38,10 +39,11 @@ constexpr uint16_t kBcdbootResourceId = 143;
 // The boot style of a release code: false for releases the program does not prepare (12 and above).
 bool BootStyleForOsIndex(int32_t osIndex, BootStyle& style);
 
-// Forms the three tool paths in ToolFolder and writes the tools there, replacing earlier copies.
+// Starts TheBootConfig afresh with the machine's facts, given by the program at start-up: the system drive,
+// the release code and the folder the three tools are written to (their paths are formed there).
+void InitBootConfig(wchar_t systemDrive, int32_t osIndex, const std::wstring& toolFolder);
+// Writes the three tools to their paths in TheBootConfig, replacing earlier copies.
 void ExtractBootTools();
-// Copies the system drive and tool paths of the environment into TheBootConfig.
-void InitBootConfig();
 // Writes resource id of the given type from the program's own module to path, replacing any file there.
 // False when the file cannot be created (nothing written) or the resource is missing or empty (the file is
 // left empty).

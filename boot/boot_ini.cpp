@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "boot/command_runner.h"
 #include "sysinfo/disk_table.h"
 

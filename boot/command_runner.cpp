@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 #include "boot/boot_config.h"
 
 namespace {

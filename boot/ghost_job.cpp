@@ -4,9 +4,8 @@
 
 #include <functional>
 
-#include "app/environment.h"
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 #include "boot/command_runner.h"
 #include "sysinfo/disk_table.h"
 
@@ -38,7 +37,7 @@ bool WriteJobFile(const std::wstring& path, const std::string& bytes) {
 bool PrepareJob(const std::function<bool(BootStyle)>& writer) {
   UnhideBootFiles();
   BootStyle style;
-  if (BootStyleForOsIndex(TheEnvironment.OsIndex, style)) writer(style);
+  if (BootStyleForOsIndex(TheBootConfig.osIndex, style)) writer(style);
   HideBootFiles();
   return true;
 }
@@ -78,13 +77,13 @@ std::wstring GhostFileName(const std::wstring& path, wchar_t referenceDrive) {
 
 bool PrepareBackupJob(const std::wstring& destination) {
   return PrepareJob([&](BootStyle style) {
-    return WriteBackupJob(TheEnvironment.SystemDrive, destination, style);
+    return WriteBackupJob(TheBootConfig.systemDrive, destination, style);
   });
 }
 
 bool PrepareRestoreJob(const std::wstring& image) {
   return PrepareJob([&](BootStyle style) {
-    return WriteRestoreJob(image, style, TheEnvironment.SystemDrive);
+    return WriteRestoreJob(image, style, TheBootConfig.systemDrive);
   });
 }
 

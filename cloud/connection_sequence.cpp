@@ -5,11 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/environment.h"
-#include "app/program_state.h"
-#include "app/simple_lock.h"
-#include "app/text_format.h"
+#include "base/simple_lock.h"
+#include "base/text_format.h"
 #include "cloud/catalogue_text.h"
+#include "cloud/cloud_state.h"
 #include "cloud/http_fetch.h"
 #include "cloud/signature.h"
 #include "cloud/update_install.h"
@@ -112,10 +111,10 @@ void SetUpdateFolderParent(const std::wstring& parent) {
 }
 
 bool CheckVersion() {
-  TheEnvironment.VersionChecked = 1;
-  TheEnvironment.CurrentVersion = kProgramVersion;
+  TheCloudState.VersionChecked = 1;
+  TheCloudState.CurrentVersion = kProgramVersion;
   VersionVerdict verdict = JudgeServerVersion(FetchUrlText(ServerUrl(kVersionPath), kVersionTextLimit));
-  TheEnvironment.ServerVersion = verdict.version;
+  TheCloudState.ServerVersion = verdict.version;
   if (!verdict.offer) return true;
 
   std::string bytes;
@@ -123,16 +122,16 @@ bool CheckVersion() {
   UpdateManifest manifest;
   if (!ParseUpdateManifest(bytes, manifest)) return true;
   if (!IsNewerVersion(manifest.version, kProgramVersion)) return true;
-  TheEnvironment.ServerVersion = manifest.version;
-  TheEnvironment.InstallerUrl = manifest.url;
+  TheCloudState.ServerVersion = manifest.version;
+  TheCloudState.InstallerUrl = manifest.url;
   OfferedManifest() = manifest;
   return false;
 }
 
 void RunUpdateOffer(ConnectionWindow& window) {
-  if (TheEnvironment.VersionChecked == 1) return;
+  if (TheCloudState.VersionChecked == 1) return;
   if (CheckVersion()) return;
-  std::wstring question = Format(kUpdateQuestion, TheEnvironment.ServerVersion.c_str());
+  std::wstring question = Format(kUpdateQuestion, TheCloudState.ServerVersion.c_str());
   if (!window.AskYesNo(question, kUpdateCaption)) return;
 
   window.SetInstallTip(kDownloadingUpdateTip);
@@ -143,7 +142,7 @@ void RunUpdateOffer(ConnectionWindow& window) {
 }
 
 CatalogueLoad LoadCatalogueChecked() {
-  TheEnvironment.Catalogue.clear();
+  TheCloudState.Catalogue.clear();
   std::string bytes;
   SignedFetch fetched = FetchSigned(kCataloguePath, kCatalogueSignaturePath, kCatalogueLimit, bytes);
   if (fetched == kBodyMissing) return kCatalogueUnreachable;
@@ -158,7 +157,7 @@ CatalogueLoad LoadCatalogueChecked() {
     if (fetched == kSignedValid && entry.sha256.empty()) continue;
     entries.push_back(std::move(entry));
   }
-  TheEnvironment.Catalogue = std::move(entries);
+  TheCloudState.Catalogue = std::move(entries);
   return kCatalogueLoaded;
 }
 

@@ -34,7 +34,8 @@ std::wstring TextBetween(const std::wstring& text, const std::wstring& left, con
 }
 
 namespace {
-bool IsLeadingBlank(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
+// ASCII blanks, and the full-width space (U+3000) that text typed in code page 936 often carries.
+bool IsLeadingBlank(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r') || c == L'\u3000'; }
 }  // namespace
 
 int32_t ParseDecimal(const std::wstring& text) {

@@ -28,6 +28,7 @@ class DelimitedScanner {
   size_t match_ = std::wstring::npos;
 };
 
-// A decimal number as the catalogue reads it: leading white space skipped, an optional sign, then digits up
-// to the first other character; 0 when there are no digits. Values beyond 32 bits are held at the limits.
+// A decimal number as the catalogue reads it: leading white space (ASCII blanks and the full-width space)
+// skipped, an optional sign, then digits up to the first other character; 0 when there are no digits.
+// Values beyond 32 bits are held at the limits.
 int32_t ParseDecimal(const std::wstring& text);

@@ -5,7 +5,7 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "engine/xldl.h"
 
 // The one error raised as an exception: the library could not be loaded. Text() is "can not load xldl.dll".

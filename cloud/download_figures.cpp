@@ -1,6 +1,6 @@
 #include "cloud/download_figures.h"
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 namespace {
 const double kBytesPerMB = 1048576.0;

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/program_state.h"
+#include "cloud/cloud_state.h"
 #include "cloud/download_figures.h"
 
 const wchar_t kPausedText[] = L"\u6682\u505c";  // 暂停

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "app/environment.h"
+#include "cloud/cloud_state.h"
 #include "cloud/down_wrapper.h"
 #include "cloud/download_figures.h"
 #include "ui/control.h"
@@ -86,7 +86,7 @@ namespace {
 
 // The catalogue entry's task; false when the index is outside the catalogue.
 bool JobForEntry(const DownloadThreadParam& job, DownloadJob& out) {
-  const auto& catalogue = TheEnvironment.Catalogue;
+  const auto& catalogue = TheCloudState.Catalogue;
   if (job.entryIndex < 0 || static_cast<size_t>(job.entryIndex) >= catalogue.size()) return false;
   const CatalogueEntry& entry = catalogue[static_cast<size_t>(job.entryIndex)];
   out.imageUrl = entry.imageUrl;

@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "cloud/server_address.h"
 
-#include "app/simple_lock.h"
+#include "base/simple_lock.h"
 
 #ifndef VORLANE_SERVER_URL
 #error "VORLANE_SERVER_URL must be defined by the build"

@@ -2,6 +2,7 @@
 # loop.
 add_library(vl_cloud_services STATIC
   ${CMAKE_CURRENT_LIST_DIR}/catalogue_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/cloud_state.cpp
   ${CMAKE_CURRENT_LIST_DIR}/connection_sequence.cpp
   ${CMAKE_CURRENT_LIST_DIR}/delimited_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/download_figures.cpp
@@ -15,7 +16,7 @@ add_library(vl_cloud_services STATIC
 target_include_directories(vl_cloud_services PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(vl_cloud_services PRIVATE VORLANE_SERVER_URL="${VORLANE_SERVER_URL}"
   VORLANE_SIGNING_PUBLIC_KEY="${VORLANE_SIGNING_PUBLIC_KEY}")
-target_link_libraries(vl_cloud_services PUBLIC vl_env wininet shell32 sodium_verify)
+target_link_libraries(vl_cloud_services PUBLIC vl_base wininet shell32 sodium_verify)
 
 # The catalogue page and the connection thread work on the toolkit's controls; the monitor thread also on
 # the engine wrapper.

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 // The Windows folder's "Temp" (e.g. C:\WINDOWS\Temp); empty when the Windows folder is unknown.
 std::wstring DefaultUpdateParent();

@@ -7,10 +7,11 @@
 #include <ctime>
 #include <cwchar>
 #include <functional>
+#include <vector>
 
-#include "app/environment.h"
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/folders.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 #include "boot/command_runner.h"
 
 CIniFile TheBackupIndex;
@@ -20,6 +21,8 @@ namespace {
 constexpr wchar_t kBackupFolderName[] = L"VorlaneBak";
 constexpr wchar_t kIndexFileName[] = L"backups.ini";
 constexpr wchar_t kIndexKey[] = L"LastBack";
+// Under the backup folder: where a restore keeps the files it replaced, one dated folder per restore.
+constexpr wchar_t kRestoreKeepFolderName[] = L"还原前";
 
 // A new copy is written under a name no longer than the copy's own ("~" and all but the last character),
 // so that every path that fits in the new copy still fits once it is renamed.
@@ -34,47 +37,41 @@ int Index(UserFolder f) { return static_cast<int>(f); }
 
 bool IsFolder(const std::wstring& path) { return !path.empty() && PathIsDirectoryW(path.c_str()); }
 
-// Creates a folder with all missing parents through the shell (SHCreateDirectory, exported by ordinal 165
-// on every system); true when the folder exists afterwards.
-bool CreateFolderWithParents(const std::wstring& path) {
-  using Fn = int(WINAPI*)(HWND, LPCWSTR);
-  HMODULE shell = GetModuleHandleW(L"shell32.dll");
-  if (shell == nullptr) shell = LoadLibraryW(L"shell32.dll");
-  if (shell != nullptr) {
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shell, MAKEINTRESOURCEA(165))));
-    if (fn != nullptr) fn(nullptr, path.c_str());
-  }
-  return IsFolder(path);
-}
-
 // True when folder\name names the same folder as other, in its long or its short (8.3) spelling; the user
-// folders are resolved to short paths while listings give long names.
+// folders are resolved to short paths while listings give long names. Trailing backslashes do not count
+// (a folder at a drive root, or a path the shell gives with one).
 bool IsSameFolder(const std::wstring& folder, const WIN32_FIND_DATAW& entry, const std::wstring& other) {
   if (other.empty()) return false;
+  std::wstring plainOther = WithoutTrailingBackslash(other);
   for (const wchar_t* name : {entry.cFileName, entry.cAlternateFileName}) {
     if (name[0] == L'\0') continue;
     std::wstring candidate;
-    if (JoinPath(candidate, folder, name) && _wcsicmp(candidate.c_str(), other.c_str()) == 0) return true;
+    if (ChildPath(candidate, folder, name) && _wcsicmp(candidate.c_str(), plainOther.c_str()) == 0) return true;
   }
   return false;
 }
 
 // Visits the top-level entries of a Documents folder (or of its copy) that are copied: every name that does
-// not begin with a dot, except the folder skip. from is empty when folder\name does not fit. False when the
-// folder cannot be listed.
+// not begin with a dot, except the folder skip and links (counted in stats). from is empty when
+// folder\name does not fit. False when the folder cannot be listed.
 using TopLevelVisitor = std::function<void(const WIN32_FIND_DATAW& entry, const std::wstring& from)>;
-bool ForEachTopLevelEntry(const std::wstring& folder, const std::wstring& skip, const TopLevelVisitor& visit) {
+bool ForEachTopLevelEntry(const std::wstring& folder, const std::wstring& skip, CopyStats& stats,
+                          const TopLevelVisitor& visit) {
   std::wstring pattern;
-  if (!JoinPath(pattern, folder, L"*.*")) return false;
+  if (!ChildPath(pattern, folder, L"*.*")) return false;
   WIN32_FIND_DATAW entry;
   UniqueFindHandle find(FindFirstFileW(pattern.c_str(), &entry));
   if (!find) return false;
   do {
     if (entry.cFileName[0] == L'.') continue;
+    if (IsLinkEntry(entry)) {
+      if (!IsSystemLinkEntry(entry)) ++stats.skippedLinks;
+      continue;
+    }
     bool isDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isDirectory && IsSameFolder(folder, entry, skip)) continue;
     std::wstring from;
-    if (!JoinPath(from, folder, entry.cFileName)) from.clear();
+    if (!ChildPath(from, folder, entry.cFileName)) from.clear();
     visit(entry, from);
   } while (FindNextFileW(find.Get(), &entry));
   return true;
@@ -87,24 +84,31 @@ uint32_t CountEntry(const WIN32_FIND_DATAW& entry, const std::wstring& from) {
 
 // Copies one top-level entry; false when the destination failed and the copy cannot go on.
 bool CopyEntry(const WIN32_FIND_DATAW& entry, const std::wstring& from, const std::wstring& toFolder,
-               CopyStats& stats, const FolderExclusion& exclusion = FolderExclusion()) {
+               const CopyOptions& options, CopyStats& stats) {
   std::wstring to;
-  if (from.empty() || !JoinPath(to, toFolder, entry.cFileName)) {
+  if (from.empty() || !ChildPath(to, toFolder, entry.cFileName)) {
     stats.failedFiles += CountEntry(entry, from);
     return true;
   }
-  if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    if (exclusion.Excludes(from)) return true;
-    return CopyDirectoryTree(from, to, false, stats, exclusion);
+  bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  CopyOptions child = OptionsForEntry(options, entry.cFileName, folder);
+  if (folder) {
+    if (options.exclusion.Excludes(from)) return true;
+    if (CopyDirectoryTree(from, to, child, stats)) return true;
+    if (IsFolder(from)) return false;
+    // The folder vanished while the copy ran: the source's matter, counted like any unreadable item.
+    ++stats.failedFiles;
+    return true;
   }
-  return CopyOneFile(from, to, false, stats) != FileCopyResult::TargetFault;
+  return CopyOneFile(from, to, child, stats) != FileCopyResult::TargetFault;
 }
 
 // Files a backup of the folder would copy.
 uint32_t CountBackupFiles(UserFolder which, const std::wstring& userFolder, const std::wstring& favorites) {
   if (which != UserFolder::Documents) return CountFilesInTree(userFolder);
   uint32_t count = 0;
-  ForEachTopLevelEntry(userFolder, favorites, [&](const WIN32_FIND_DATAW& entry, const std::wstring& from) {
+  CopyStats ignored;
+  ForEachTopLevelEntry(userFolder, favorites, ignored, [&](const WIN32_FIND_DATAW& entry, const std::wstring& from) {
     count += CountEntry(entry, from);
   });
   return count;
@@ -113,18 +117,23 @@ uint32_t CountBackupFiles(UserFolder which, const std::wstring& userFolder, cons
 // Copies the user's folder into fresh (which exists and is empty); true when every part of it was copied
 // that could be, false when the destination failed or the folder could not be listed.
 bool CopyForBackup(UserFolder which, const std::wstring& userFolder, const std::wstring& favorites,
-                   const std::wstring& fresh, const FolderExclusion& exclusion, CopyStats& stats) {
-  if (which != UserFolder::Documents) return CopyDirectoryTree(userFolder, fresh, false, stats, exclusion);
+                   const std::wstring& fresh, const CopyOptions& options, CopyStats& stats) {
+  if (which != UserFolder::Documents) return CopyDirectoryTree(userFolder, fresh, options, stats);
   bool complete = true;
-  bool listed = ForEachTopLevelEntry(userFolder, favorites,
+  bool listed = ForEachTopLevelEntry(userFolder, favorites, stats,
                                      [&](const WIN32_FIND_DATAW& entry, const std::wstring& from) {
                                        if (!complete) {
                                          stats.failedFiles += CountEntry(entry, from);
                                          return;
                                        }
-                                       complete = CopyEntry(entry, from, fresh, stats, exclusion);
+                                       complete = CopyEntry(entry, from, fresh, options, stats);
                                      });
   return listed && complete;
+}
+
+// Files of the previous copy that were moved into a new copy go back when the new copy is thrown away.
+void PutBackCarriedFiles(const std::vector<CarriedFile>& carried) {
+  for (auto it = carried.rbegin(); it != carried.rend(); ++it) MoveFileW(it->to.c_str(), it->from.c_str());
 }
 
 // A backup interrupted between its two renames leaves the previous copy under the old name: put it back,
@@ -154,7 +163,7 @@ bool ReplaceCopy(const std::wstring& fresh, const std::wstring& copy, const std:
 bool ResolveUserFolder(UserFolder which, std::wstring& path) {
   wchar_t buffer[kPathCapacity] = {};
   if (!GetSpecialFolderShortPath(buffer, SpecialFolderId(which))) return false;
-  path = buffer;
+  path = WithoutTrailingBackslash(buffer);
   return true;
 }
 
@@ -170,11 +179,11 @@ bool BackupStep(UserFolder which, const std::wstring& root, CopyStats& stats) {
   return BackupFolderInto(which, userFolder, favorites, layout, stats);
 }
 
-bool RestoreStep(UserFolder which, const std::wstring& root, CopyStats& stats) {
+bool RestoreStep(UserFolder which, const std::wstring& root, const std::wstring& stamp, CopyStats& stats) {
   BackupLayout layout;
   std::wstring userFolder;
   if (!ResolveUserFolder(which, userFolder) || !BuildBackupLayout(root, layout)) return false;
-  return RestoreFolderFrom(which, layout, userFolder, stats);
+  return RestoreFolderFrom(which, layout, userFolder, stamp, stats);
 }
 
 }  // namespace
@@ -243,8 +252,9 @@ void RemoveFolder(const std::wstring& path) {
   RunHidden(Format(L"cmd /c rd /s /q \"%s\"", path.c_str()));
 }
 
-bool BackupFolderInto(UserFolder which, const std::wstring& userFolder, const std::wstring& favorites,
+bool BackupFolderInto(UserFolder which, const std::wstring& userFolderIn, const std::wstring& favorites,
                       const BackupLayout& layout, CopyStats& stats) {
+  const std::wstring userFolder = WithoutTrailingBackslash(userFolderIn);
   const std::wstring& copy = layout.Copy(which);
   const std::wstring& fresh = layout.NewCopy(which);
   RecoverInterruptedReplace(copy, layout.OldCopy(which));
@@ -257,35 +267,66 @@ bool BackupFolderInto(UserFolder which, const std::wstring& userFolder, const st
     return false;
   }
 
+  CopyOptions options;
   // The backup folder itself may lie inside the user's folder (a folder picked there): it is left out.
-  FolderExclusion exclusion(userFolder, layout.backupFolder);
+  options.exclusion = FolderExclusion(userFolder, layout.backupFolder);
+  // Files that cannot be read keep the version of the previous copy.
+  std::vector<CarriedFile> carried;
+  if (IsFolder(copy)) options.previous = copy;
+  options.carried = &carried;
   CopyStats copied;
-  bool complete = CopyForBackup(which, userFolder, favorites, fresh, exclusion, copied);
+  bool complete = CopyForBackup(which, userFolder, favorites, fresh, options, copied);
   if (!complete || !ReplaceCopy(fresh, copy, layout.OldCopy(which))) {
+    PutBackCarriedFiles(carried);
     RemoveFolder(fresh);
-    stats.failedFiles += copied.failedFiles + copied.copiedFiles;
+    stats.failedFiles += copied.failedFiles + copied.copiedFiles + copied.keptPrevious;
+    stats.skippedLinks += copied.skippedLinks;
     return false;
   }
-  stats.copiedFiles += copied.copiedFiles;
-  stats.failedFiles += copied.failedFiles;
+  stats.Add(copied);
 
   TheBackupIndex.SetPath(layout.indexFile);
   TheBackupIndex.WriteString(IndexSection(which), kIndexKey, FormatBackupTimestamp(CurrentTime()));
   return true;
 }
 
-bool RestoreFolderFrom(UserFolder which, const BackupLayout& layout, const std::wstring& userFolder,
-                       CopyStats& stats) {
+std::wstring RestoreStamp(int64_t time) {
+  std::wstring text = FormatBackupTimestamp(time);  // "YYYY/MM/DD hh:mm:ss"
+  if (text.size() != 19) return L"00000000-000000";
+  std::wstring stamp;
+  for (wchar_t c : text) {
+    if (c >= L'0' && c <= L'9') stamp += c;
+    if (stamp.size() == 8 && c == L' ') stamp += L'-';
+  }
+  return stamp;
+}
+
+std::wstring RestoreKeepFolder(const BackupLayout& layout, const std::wstring& stamp) {
+  return layout.backupFolder + L"\\" + kRestoreKeepFolderName + L"\\" + stamp;
+}
+
+bool RestoreFolderFrom(UserFolder which, const BackupLayout& layout, const std::wstring& userFolderIn,
+                       const std::wstring& stamp, CopyStats& stats) {
+  const std::wstring userFolder = WithoutTrailingBackslash(userFolderIn);
   const std::wstring& copy = layout.Copy(which);
   if (userFolder.empty() || !IsFolder(copy)) return false;
+  // Every file the restore would replace with different content goes to the dated folder first.
+  CopyOptions options;
+  std::wstring keep = RestoreKeepFolder(layout, stamp);
+  options.saveReplacedIn = keep + L"\\" + CopyFolderName(which);
+  CopyStats restored;
+  bool result = true;
   if (which != UserFolder::Documents) {
-    CopyDirectoryTree(copy, userFolder, false, stats);
-    return true;
+    CopyDirectoryTree(copy, userFolder, options, restored);
+  } else {
+    // Each top-level entry is its own tree: a tree that stops does not stop the others.
+    result = ForEachTopLevelEntry(copy, L"", restored, [&](const WIN32_FIND_DATAW& entry, const std::wstring& from) {
+      CopyEntry(entry, from, userFolder, options, restored);
+    });
   }
-  // Each top-level entry is its own tree: a tree that stops does not stop the others.
-  return ForEachTopLevelEntry(copy, L"", [&](const WIN32_FIND_DATAW& entry, const std::wstring& from) {
-    CopyEntry(entry, from, userFolder, stats);
-  });
+  if (restored.savedFiles > 0) restored.savedFolder = keep;
+  stats.Add(restored);
+  return result;
 }
 
 bool BackupDocuments(const std::wstring& root, CopyStats& stats) {
@@ -295,10 +336,12 @@ bool BackupFavorites(const std::wstring& root, CopyStats& stats) {
   return BackupStep(UserFolder::Favorites, root, stats);
 }
 bool BackupDesktop(const std::wstring& root, CopyStats& stats) { return BackupStep(UserFolder::Desktop, root, stats); }
-bool RestoreDocuments(const std::wstring& root, CopyStats& stats) {
-  return RestoreStep(UserFolder::Documents, root, stats);
+bool RestoreDocuments(const std::wstring& root, const std::wstring& stamp, CopyStats& stats) {
+  return RestoreStep(UserFolder::Documents, root, stamp, stats);
 }
-bool RestoreFavorites(const std::wstring& root, CopyStats& stats) {
-  return RestoreStep(UserFolder::Favorites, root, stats);
+bool RestoreFavorites(const std::wstring& root, const std::wstring& stamp, CopyStats& stats) {
+  return RestoreStep(UserFolder::Favorites, root, stamp, stats);
 }
-bool RestoreDesktop(const std::wstring& root, CopyStats& stats) { return RestoreStep(UserFolder::Desktop, root, stats); }
+bool RestoreDesktop(const std::wstring& root, const std::wstring& stamp, CopyStats& stats) {
+  return RestoreStep(UserFolder::Desktop, root, stamp, stats);
+}

@@ -44,22 +44,31 @@ void RemoveFolder(const std::wstring& path);
 
 // Backs up one user folder (given as a path) into the layout's copy. Documents leaves out its top-level
 // names beginning with a dot and the Favorites folder when that lies inside it (given as favorites, may be
-// empty). The index entry is written only when the new copy is complete and in place. Answers false when
-// the folder cannot be read or the copy could not be completed; the previous copy is then kept and every
-// file of the folder that is not in a new copy is counted as failed.
+// empty). The index entry is written only when the new copy is complete and in place. A file that cannot be
+// read keeps the previous copy's version (counted in keptPrevious). Answers false when the folder cannot be
+// read or the copy could not be completed; the previous copy is then kept and every file of the folder that
+// is not in a new copy is counted as failed.
 bool BackupFolderInto(UserFolder which, const std::wstring& userFolder, const std::wstring& favorites,
                       const BackupLayout& layout, CopyStats& stats);
 
-// Copies one folder's backup back into the user's folder, overwriting same-named files and leaving all
-// others. Documents leaves out top-level names beginning with a dot. False when there is nothing to copy
-// from or to.
+// Copies one folder's backup back into the user's folder. Files that are not there are copied; identical
+// files are left; a file whose content differs is first moved into the restore's keep folder (below,
+// with the copy's folder name and the same relative path) and replaced only when that move succeeded.
+// Nothing is deleted. Documents leaves out top-level names beginning with a dot. False when there is
+// nothing to copy from or to.
 bool RestoreFolderFrom(UserFolder which, const BackupLayout& layout, const std::wstring& userFolder,
-                       CopyStats& stats);
+                       const std::wstring& stamp, CopyStats& stats);
 
-// The workers' steps: each resolves the user's folder and runs the above on the given root.
+// A restore's name for its keep folder: the local time as "YYYYMMDD-hhmmss".
+std::wstring RestoreStamp(int64_t time);
+// root\VorlaneBak\还原前\<stamp>: where a restore started at stamp keeps what it replaced.
+std::wstring RestoreKeepFolder(const BackupLayout& layout, const std::wstring& stamp);
+
+// The workers' steps: each resolves the user's folder and runs the above on the given root. A restore job
+// passes one stamp to all of its steps.
 bool BackupDocuments(const std::wstring& root, CopyStats& stats);
 bool BackupFavorites(const std::wstring& root, CopyStats& stats);
 bool BackupDesktop(const std::wstring& root, CopyStats& stats);
-bool RestoreDocuments(const std::wstring& root, CopyStats& stats);
-bool RestoreFavorites(const std::wstring& root, CopyStats& stats);
-bool RestoreDesktop(const std::wstring& root, CopyStats& stats);
+bool RestoreDocuments(const std::wstring& root, const std::wstring& stamp, CopyStats& stats);
+bool RestoreFavorites(const std::wstring& root, const std::wstring& stamp, CopyStats& stats);
+bool RestoreDesktop(const std::wstring& root, const std::wstring& stamp, CopyStats& stats);

@@ -1,27 +1,33 @@
 #include "databackup/data_workers.h"
 
-#include "app/environment.h"
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 
 namespace {
 
-using StepFn = bool (*)(const std::wstring& root, CopyStats& stats);
+using BackupFn = bool (*)(const std::wstring& root, CopyStats& stats);
+using RestoreFn = bool (*)(const std::wstring& root, const std::wstring& stamp, CopyStats& stats);
 
-constexpr StepFn kBackupSteps[] = {&BackupDocuments, &BackupFavorites, &BackupDesktop};
-constexpr StepFn kRestoreSteps[] = {&RestoreDocuments, &RestoreFavorites, &RestoreDesktop};
+constexpr BackupFn kBackupSteps[] = {&BackupDocuments, &BackupFavorites, &BackupDesktop};
+constexpr RestoreFn kRestoreSteps[] = {&RestoreDocuments, &RestoreFavorites, &RestoreDesktop};
 
 void RunDataJob(DataJobKind kind, DataJobParams& params) {
-  const StepFn* steps = kind == DataJobBackup ? kBackupSteps : kRestoreSteps;
   CopyStats stats;
+  // One keep folder for everything a restore job replaces.
+  std::wstring stamp = RestoreStamp(CurrentTime());
   for (UserFolder folder : kUserFolders) {
     if (!params.page->IsFolderSelected(folder)) continue;
     params.page->SetStatusText(DataJobStatusText(kind, folder));
     // The root as it reads when the step starts: the user may pick another folder meanwhile.
-    std::wstring root = TheEnvironment.WorkFolder();
-    steps[static_cast<int>(folder)](root, stats);
+    std::wstring root = params.workFolder ? params.workFolder() : std::wstring();
+    int i = static_cast<int>(folder);
+    if (kind == DataJobBackup) {
+      kBackupSteps[i](root, stats);
+    } else {
+      kRestoreSteps[i](root, stamp, stats);
+    }
   }
-  params.page->SetStatusText(DataJobFinalText(kind, stats.failedFiles));
+  params.page->SetStatusText(DataJobFinalText(kind, stats));
   SendMessageW(params.mainWindow, WM_DATA_JOB_DONE, kind, 0);
 }
 
@@ -38,9 +44,20 @@ std::wstring DataJobStatusText(DataJobKind kind, UserFolder folder) {
   return Format(L"%s\u201C%s\u201D", verb, CopyFolderName(folder));
 }
 
-std::wstring DataJobFinalText(DataJobKind kind, uint32_t failedFiles) {
+std::wstring DataJobFinalText(DataJobKind kind, const CopyStats& stats) {
   std::wstring text = kind == DataJobBackup ? L"备份资料完成" : L"还原资料完成";
-  if (failedFiles > 0) text += Format(L"\uFF08%u个文件未能复制\uFF09", failedFiles);
+  std::wstring details;
+  auto add = [&details](const std::wstring& part) {
+    if (!details.empty()) details += L"\uFF1B";
+    details += part;
+  };
+  if (stats.failedFiles > 0) add(Format(L"%u个文件未能复制", stats.failedFiles));
+  if (stats.keptPrevious > 0) add(Format(L"%u个文件无法读取，已保留上次备份的版本", stats.keptPrevious));
+  if (stats.skippedLinks > 0) add(Format(L"%u个链接未复制", stats.skippedLinks));
+  if (stats.savedFiles > 0) {
+    add(Format(L"%u个被替换的文件已保存到\u201C%s\u201D", stats.savedFiles, stats.savedFolder.c_str()));
+  }
+  if (!details.empty()) text += L"\uFF08" + details + L"\uFF09";
   return text;
 }
 

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include "app/simple_lock.h"
-#include "app/unique_handle.h"
+#include "base/simple_lock.h"
+#include "base/unique_handle.h"
 #include "engine/http_connection.h"
 #include "engine/range_plan.h"
 #include "engine/speed_meter.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
-#include "app/simple_lock.h"
+#include "base/simple_lock.h"
 #include "engine/download_run.h"
 #include "engine/http_rules.h"
 #include "engine/xldl.h"

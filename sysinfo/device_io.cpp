@@ -1,6 +1,6 @@
 #include "sysinfo/device_io.h"
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "sysinfo/device_io.h"
 
 DiskTable TheDiskTable;

@@ -6,7 +6,7 @@
 #include <cwctype>
 #include <sstream>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 namespace {
 
@@ -51,18 +51,6 @@ class SimDevice : public IDevice {
   const SimDisk* disk_;
   const SimVolume* volume_;
 };
-
-std::wstring Trim(const std::wstring& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && iswspace(s[b])) ++b;
-  while (e > b && iswspace(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-std::wstring Lower(std::wstring s) {
-  for (wchar_t& c : s) c = static_cast<wchar_t>(towlower(c));
-  return s;
-}
 
 // A number with an optional K, M, G or T suffix (binary multiples).
 bool ParseSize(const std::wstring& text, int64_t& out) {

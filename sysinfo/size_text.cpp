@@ -1,6 +1,6 @@
 #include "sysinfo/size_text.h"
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 namespace {
 double ToGiB(uint64_t bytes) { return static_cast<double>(bytes) * (1.0 / 1073741824.0); }

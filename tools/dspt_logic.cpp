@@ -7,6 +7,8 @@
 #include <cstring>
 #include <cwctype>
 
+#include "base/text_format.h"
+
 namespace {
 
 static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == kLayoutHeaderSize, "layout header");
@@ -16,11 +18,6 @@ constexpr uint32_t kMaxDiskNumber = 9999;
 constexpr uint32_t kMaxPosition = 128;
 constexpr size_t kPrimarySlots = 4;  // the first four layout entries are the MBR's own table
 constexpr uint8_t kGptProtectiveType = 0xEE;
-
-std::wstring Lower(std::wstring s) {
-  for (wchar_t& c : s) c = static_cast<wchar_t>(towlower(c));
-  return s;
-}
 
 // A decimal number of at most 4 digits, nothing else.
 bool ParseNumber(const std::wstring& text, uint32_t& value) {

@@ -6,6 +6,7 @@
 #include <cwctype>
 #include <functional>
 
+#include "base/text_format.h"
 #include "ui/controls.h"
 #include "ui/render.h"
 #include "ui/ui_lock.h"
@@ -26,12 +27,6 @@ struct DeferredTask {
   std::function<void()> run;
 };
 std::vector<DeferredTask> g_deferred;  // guarded by the toolkit lock
-
-std::wstring LowerKey(const std::wstring& s) {
-  std::wstring k = s;
-  for (wchar_t& c : k) c = static_cast<wchar_t>(towlower(c));
-  return k;
-}
 
 DWORD MillisecondsSinceProcessStart() {
   FILETIME creation, exitTime, kernel, user, now;
@@ -183,18 +178,18 @@ HFONT CPaintManagerUI::GetFont(int index, bool underline, bool bold, bool italic
 
 void CPaintManagerUI::AddDefaultAttributeList(const std::wstring& className, const std::wstring& list) {
   UiLockGuard g;
-  defaults_[LowerKey(className)] = list;
+  defaults_[Lower(className)] = list;
 }
 
 std::wstring CPaintManagerUI::GetDefaultAttributeList(const std::wstring& className) const {
   UiLockGuard g;
-  auto it = defaults_.find(LowerKey(className));
+  auto it = defaults_.find(Lower(className));
   return it == defaults_.end() ? std::wstring() : it->second;
 }
 
 const CImageUI* CPaintManagerUI::GetImage(const std::wstring& file, bool hasMask, uint32_t mask) {
   UiLockGuard g;
-  std::wstring key = LowerKey(NormalizeEntryName(file));
+  std::wstring key = Lower(NormalizeEntryName(file));
   if (hasMask) key += L"|" + std::to_wstring(mask & 0x00FFFFFFu);
   auto it = images_.find(key);
   if (it != images_.end()) return it->second.get();

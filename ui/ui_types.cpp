@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "base/text_format.h"
+
 namespace DuiLib {
 
 UiRect UiRect::Intersect(const UiRect& o) const {
@@ -42,18 +44,6 @@ std::vector<int> ReadNumbers(const std::wstring& text) {
     out.push_back(static_cast<int>(neg ? -v : v));
   }
   return out;
-}
-
-std::wstring Trim(const std::wstring& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && iswspace(s[b])) ++b;
-  while (e > b && iswspace(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-std::wstring Lower(std::wstring s) {
-  for (wchar_t& c : s) c = static_cast<wchar_t>(towlower(c));
-  return s;
 }
 
 // Reads key='value' / key="value" / key=value pairs starting at i.

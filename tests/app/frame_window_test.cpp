@@ -10,8 +10,8 @@
 #include "app/dialogs.h"
 #include "app/environment.h"
 #include "app/frame_window.h"
-#include "app/program_state.h"
 #include "app/window_messages.h"
+#include "cloud/cloud_state.h"
 #include "cloud/server_address.h"
 #include "sysinfo/os_version.h"
 #include "sysinfo/simulated_machine.h"
@@ -467,7 +467,7 @@ std::vector<CatalogueEntry> TwoEntries() {
 }  // namespace
 
 TEST_F(FrameWindowTest, InstallButtonShowsTheCatalogueOrTheConnectionMessage) {
-  TheEnvironment.Catalogue = TwoEntries();
+  TheCloudState.Catalogue = TwoEntries();
   window->btninstall->SetEnabled(true);
   CatalogueState = -1;
   Click(window->btninstall);
@@ -489,11 +489,11 @@ TEST_F(FrameWindowTest, InstallButtonShowsTheCatalogueOrTheConnectionMessage) {
   EXPECT_EQ(window->listsystem->GetCount(), 2);
   EXPECT_EQ(dialogs.messages.size(), 1u);
   CatalogueState = 0;
-  TheEnvironment.Catalogue.clear();
+  TheCloudState.Catalogue.clear();
 }
 
 TEST_F(FrameWindowTest, ARowOutsideTheCatalogueStartsNothing) {
-  TheEnvironment.Catalogue = TwoEntries();
+  TheCloudState.Catalogue = TwoEntries();
   window->btninstall->SetEnabled(true);
   CatalogueState = 1;
   Click(window->btninstall);
@@ -512,7 +512,7 @@ TEST_F(FrameWindowTest, ARowOutsideTheCatalogueStartsNothing) {
   EXPECT_TRUE(dialogs.messages.empty());
   TheEnvironment.ImagePath.clear();
   CatalogueState = 0;
-  TheEnvironment.Catalogue.clear();
+  TheCloudState.Catalogue.clear();
 }
 
 TEST_F(FrameWindowTest, PauseTogglesTheButtonAnimationAndFlagAbandonAsks) {

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "app/environment.h"
+#include "base/folders.h"
 #include "sysinfo/os_version.h"
 
 namespace {

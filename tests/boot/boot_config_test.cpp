@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/environment.h"
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 #include "boot/boot_config.h"
 #include "tests/boot/boot_test_support.h"
 
@@ -57,15 +57,12 @@ TEST(BootStyleTest, ByRelease) {
   }
 }
 
-TEST(BootConfigTest, InitCopiesTheEnvironmentAndSetsTheConstants) {
-  TheEnvironment.SystemDrive = L'F';
-  TheEnvironment.BcdeditPath = L"T:\\a\\bcdedit.exe";
-  TheEnvironment.BcdbootPath = L"T:\\a\\bcdboot.exe";
-  TheEnvironment.PartToolPath = L"T:\\a\\dspt.exe";
+TEST(BootConfigTest, InitTakesTheMachineFactsAndSetsTheConstants) {
   TheBootConfig.partToolPath = L"changed";
-  InitBootConfig();
+  InitBootConfig(L'F', 7, L"T:\\a");
   const BootConfig& c = TheBootConfig;
   EXPECT_EQ(c.systemDrive, L'F');
+  EXPECT_EQ(c.osIndex, 7);
   EXPECT_EQ(c.bcdeditPath, L"T:\\a\\bcdedit.exe");
   EXPECT_EQ(c.bcdbootPath, L"T:\\a\\bcdboot.exe");
   EXPECT_EQ(c.partToolPath, L"T:\\a\\dspt.exe");
@@ -89,15 +86,14 @@ TEST_F(PayloadTest, InitWorkPathsWritesTheToolsAtEveryStart) {
   const Environment& env = TheEnvironment;
   ASSERT_FALSE(env.ToolFolder.empty());
   EXPECT_EQ(env.ToolFolder.find(L' '), std::wstring::npos);
-  EXPECT_EQ(env.BcdeditPath, env.ToolFolder + L"\\bcdedit.exe");
-  EXPECT_EQ(env.PartToolPath, env.ToolFolder + L"\\dspt.exe");
-  EXPECT_EQ(env.BcdbootPath, env.ToolFolder + L"\\bcdboot.exe");
-  EXPECT_EQ(TheBootConfig.bcdeditPath, env.BcdeditPath);
-  EXPECT_EQ(TheBootConfig.partToolPath, env.PartToolPath);
-  EXPECT_EQ(TheBootConfig.bcdbootPath, env.BcdbootPath);
-  EXPECT_EQ(TheBootConfig.systemDrive, env.SystemDrive);
+  const BootConfig& c = TheBootConfig;
+  EXPECT_EQ(c.bcdeditPath, env.ToolFolder + L"\\bcdedit.exe");
+  EXPECT_EQ(c.partToolPath, env.ToolFolder + L"\\dspt.exe");
+  EXPECT_EQ(c.bcdbootPath, env.ToolFolder + L"\\bcdboot.exe");
+  EXPECT_EQ(c.systemDrive, env.SystemDrive);
+  EXPECT_EQ(c.osIndex, env.OsIndex);
   struct Tool { const std::wstring& path; uint16_t id; } tools[] = {
-      {env.BcdeditPath, 137}, {env.PartToolPath, 142}, {env.BcdbootPath, 143}};
+      {c.bcdeditPath, 137}, {c.partToolPath, 142}, {c.bcdbootPath, 143}};
   for (const Tool& t : tools) EXPECT_EQ(ReadBytes(t.path), ResourceBytes(t.id, L"GHOST_DATA")) << Utf8(t.path);
 
   for (const Tool& t : tools) ASSERT_TRUE(WriteBytes(t.path, "an older copy"));
@@ -109,10 +105,10 @@ TEST_F(PayloadTest, WithoutAToolFolderTheToolsGoToTheRootOfTheCurrentDrive) {
   wchar_t previous[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryW(OnTestDrive(L"").c_str()));
-  TheEnvironment.ToolFolder.clear();
+  InitBootConfig(TestDrive(), 5, L"");
   ExtractBootTools();
   SetCurrentDirectoryW(previous);
-  EXPECT_EQ(TheEnvironment.BcdeditPath, L"\\bcdedit.exe");
+  EXPECT_EQ(TheBootConfig.bcdeditPath, L"\\bcdedit.exe");
   EXPECT_EQ(RootEntries(), (std::vector<std::wstring>{L"bcdboot.exe", L"bcdedit.exe", L"dspt.exe"}));
 }
 

@@ -3,7 +3,6 @@
 // forwarders extracted into the tool folder; the partition tool is a recording stand-in too.
 #include <gtest/gtest.h>
 
-#include "app/environment.h"
 #include "boot/bcd_entry.h"
 #include "boot/boot_ini.h"
 #include "tests/boot/boot_test_support.h"
@@ -33,7 +32,6 @@ class EntryTest : public BootDriveTest {
   void Use(int32_t osIndex) {
     UseTestDrive(osIndex);
     ExtractBootTools();
-    InitBootConfig();
     TheBootConfig.partToolPath = tools_->PartToolPath();
   }
   std::vector<std::string> Runs() const { return tools_->Runs(); }

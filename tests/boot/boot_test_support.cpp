@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/environment.h"
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 #include "boot/boot_config.h"
 #include "boot/command_runner.h"
 #include "sysinfo/disk_table.h"
@@ -132,14 +131,9 @@ SimVolume& VolumeOf(MachineDescription& m, wchar_t letter) {
 }
 
 void UseTestDrive(int32_t osIndex) {
-  TheEnvironment.SystemDrive = TestDrive();
-  TheEnvironment.OsIndex = osIndex;
-  TheEnvironment.ToolFolder = OnTestDrive(L"tools");
-  CreateDirectoryW(TheEnvironment.ToolFolder.c_str(), nullptr);
-  JoinPath(TheEnvironment.BcdeditPath, TheEnvironment.ToolFolder, L"bcdedit.exe");
-  JoinPath(TheEnvironment.BcdbootPath, TheEnvironment.ToolFolder, L"bcdboot.exe");
-  JoinPath(TheEnvironment.PartToolPath, TheEnvironment.ToolFolder, L"dspt.exe");
-  InitBootConfig();
+  std::wstring tools = OnTestDrive(L"tools");
+  CreateDirectoryW(tools.c_str(), nullptr);
+  InitBootConfig(TestDrive(), osIndex, tools);
 }
 
 const AttribAbility& ProbeAttrib() {

@@ -1,7 +1,7 @@
 // The hidden command runner and the attribute commands around every boot preparation.
 #include <gtest/gtest.h>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 #include "boot/bcd_entry.h"
 #include "boot/command_runner.h"
 #include "boot/ghost_job.h"
@@ -72,7 +72,6 @@ TEST_F(AttributeTest, EveryBootFileIsHiddenAfterEveryOperation) {
   ProbeAttrib();
   RecordingTools tools;
   ExtractBootTools();
-  InitBootConfig();
   TheBootConfig.partToolPath = tools.PartToolPath();
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), "[boot loader]\r\ntimeout=30\r\n"));
 
@@ -162,7 +161,6 @@ TEST_F(AttributeTest, EveryOperationIsWrappedInUnhideAndHide) {
   for (int32_t osIndex : {1, 5}) {
     UseTestDrive(osIndex);
     ExtractBootTools();
-    InitBootConfig();
     TheBootConfig.partToolPath = tools.PartToolPath();
     for (const Operation& op : operations) {
       g_commands.clear();

@@ -3,8 +3,8 @@
 // before it opens any disk. (The partition tool is never run against a disk here.)
 #include <gtest/gtest.h>
 
-#include "app/text_format.h"
-#include "app/unique_handle.h"
+#include "base/text_format.h"
+#include "base/unique_handle.h"
 #include "tests/boot/boot_test_support.h"
 
 namespace {

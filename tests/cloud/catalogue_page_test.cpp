@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/environment.h"
-#include "app/program_state.h"
 #include "cloud/catalogue_list.h"
 #include "cloud/catalogue_text.h"
+#include "cloud/cloud_state.h"
 #include "cloud/server_address.h"
 #include "cloud/statistics_ping.h"
 #include "test_server.h"
@@ -99,8 +98,8 @@ class ConnectionThread : public ::testing::Test {
     if (base.empty()) GTEST_SKIP() << "VORLANE_TEST_SERVER is not set";
     ASSERT_TRUE(test_server::Reset());
     SetServerBaseUrl(base);
-    TheEnvironment.VersionChecked = 0;
-    TheEnvironment.Catalogue.clear();
+    TheCloudState.VersionChecked = 0;
+    TheCloudState.Catalogue.clear();
     CatalogueState = 0;
     install_.SetToolTip(L"");
     connect_.SetText(L"正在连接云引擎...");
@@ -132,7 +131,7 @@ TEST_F(ConnectionThread, CloudModeEnablesTheInstallButton) {
   install_.SetEnabled(true);
   EXPECT_TRUE(RunThread().empty());
   EXPECT_EQ(CatalogueState.load(), 1);
-  EXPECT_EQ(TheEnvironment.Catalogue.size(), 2u);
+  EXPECT_EQ(TheCloudState.Catalogue.size(), 2u);
   EXPECT_TRUE(install_.IsEnabled());
   EXPECT_EQ(install_.GetToolTip(), L"点击一键重装系统");
   EXPECT_EQ(connect_.GetText(), L" 云引擎连接成功，云模式");

@@ -36,6 +36,8 @@ TEST(ParseDecimal, ReadsLikeTheCatalogueSays) {
   } cases[] = {
       {L"7", 7}, {L" 7abc", 7}, {L"\t+12", 12}, {L"-3x", -3}, {L"abc", 0}, {L"", 0}, {L" ", 0},
       {L"012", 12}, {L"99999999999", 2147483647}, {L"-99999999999", -2147483647 - 1},
+      // The full-width space of code page 936 text is a blank like the ASCII ones.
+      {L"\u30007", 7}, {L"\u3000 \u3000-5", -5}, {L" \u30001\u30002", 1}, {L"\u3000", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseDecimal(c.text), c.expected) << c.text;
 }
@@ -92,6 +94,8 @@ TEST(ParseCatalogue, MalformedRecordsLeaveMembersEmpty) {
   CatalogueEntry picture = ParseCatalogueRecord(L"N| 7abc|u|f|d|s|");
   EXPECT_EQ(picture.pictureNumber, 7);
   EXPECT_EQ(CataloguePictureName(picture.pictureNumber), L"xt7.png");
+  CatalogueEntry wide = ParseCatalogueRecord(L"N|\u300012|u|f|d|s|");
+  EXPECT_EQ(CataloguePictureName(wide.pictureNumber), L"xt12.png");
   CatalogueEntry extra = ParseCatalogueRecord(L"N|1|u|f|d|s|tail text");
   EXPECT_EQ(extra.sizeText, L"s");
   EXPECT_EQ(extra.sha256, L"");

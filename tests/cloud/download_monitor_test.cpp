@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/program_state.h"
-#include "app/simple_lock.h"
+#include "base/simple_lock.h"
+#include "cloud/cloud_state.h"
 #include "cloud/download_figures.h"
 #include "cloud/download_monitor.h"
 

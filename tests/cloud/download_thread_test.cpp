@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/environment.h"
-#include "app/program_state.h"
+#include "cloud/cloud_state.h"
 #include "cloud/down_wrapper.h"
 #include "cloud/download_monitor.h"
 #include "cloud/download_thread.h"
@@ -96,7 +95,7 @@ class DownloadThreadTest : public ::testing::Test {
     entry.name = L"A";
     entry.imageUrl = base_ + L"/images/a.gho";
     entry.fileName = L"a.gho";
-    TheEnvironment.Catalogue.assign(1, entry);
+    TheCloudState.Catalogue.assign(1, entry);
   }
   DownloadThreadParam* NewParam(int index = 0) {
     auto* p = new DownloadThreadParam;
@@ -130,7 +129,7 @@ class DownloadThreadTest : public ::testing::Test {
 };
 
 TEST_F(DownloadThreadTest, NoEngineOrNoEntryEndsAsFailed) {
-  TheEnvironment.Catalogue.assign(1, CatalogueEntry());
+  TheCloudState.Catalogue.assign(1, CatalogueEntry());
   DownloadThreadParam job = *std::unique_ptr<DownloadThreadParam>(NewParam());
   job.window = nullptr;
   EXPECT_EQ(RunDownloadJob(job, [] { return CreateDownWrapperAt(L"C:\\no\\such\\folder\\xldl.dll"); }), 1);
@@ -142,7 +141,7 @@ TEST_F(DownloadThreadTest, NoEngineOrNoEntryEndsAsFailed) {
 }
 
 TEST_F(DownloadThreadTest, NoEngineSendsTheFailedOutcome) {
-  TheEnvironment.Catalogue.assign(1, CatalogueEntry());
+  TheCloudState.Catalogue.assign(1, CatalogueEntry());
   HANDLE t = CreateThread(nullptr, 0, DownloadThread, NewParam(3), 0, nullptr);
   CloseHandle(t);
   EXPECT_EQ(events_.WaitForEvent(10000), 1);

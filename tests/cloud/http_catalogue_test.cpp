@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/environment.h"
-#include "app/program_state.h"
+#include "cloud/cloud_state.h"
 #include "cloud/connection_sequence.h"
 #include "cloud/http_fetch.h"
 #include "cloud/server_address.h"
@@ -45,10 +44,10 @@ class ServerTest : public ::testing::Test {
     if (base_.empty()) GTEST_SKIP() << "VORLANE_TEST_SERVER is not set";
     ASSERT_TRUE(test_server::Reset());
     SetServerBaseUrl(base_);
-    TheEnvironment.VersionChecked = 0;
-    TheEnvironment.ServerVersion.clear();
-    TheEnvironment.InstallerUrl.clear();
-    TheEnvironment.Catalogue.clear();
+    TheCloudState.VersionChecked = 0;
+    TheCloudState.ServerVersion.clear();
+    TheCloudState.InstallerUrl.clear();
+    TheCloudState.Catalogue.clear();
     CatalogueState = 0;
   }
   std::wstring Url(const wchar_t* path) { return base_ + path; }
@@ -83,10 +82,10 @@ TEST_F(ServerTest, FetchUrlTextReadsBodiesLongerThanOnePiece) {
 TEST_F(ServerTest, CatalogueOfTwoRecords) {
   ASSERT_TRUE(PutFile(L"/systeminfof.txt", "<line>A|1|u|f|d|s|</line>\r\n<line>B|2|u2|f2|d2|s2|</line>\r\n"));
   ASSERT_TRUE(LoadCatalogue());
-  ASSERT_EQ(TheEnvironment.Catalogue.size(), 2u);
-  EXPECT_EQ(TheEnvironment.Catalogue[0].name, L"A");
-  EXPECT_EQ(TheEnvironment.Catalogue[1].sizeText, L"s2");
-  EXPECT_EQ(TheEnvironment.Catalogue[1].description, L"d2");
+  ASSERT_EQ(TheCloudState.Catalogue.size(), 2u);
+  EXPECT_EQ(TheCloudState.Catalogue[0].name, L"A");
+  EXPECT_EQ(TheCloudState.Catalogue[1].sizeText, L"s2");
+  EXPECT_EQ(TheCloudState.Catalogue[1].description, L"d2");
 }
 
 TEST_F(ServerTest, CatalogueModes) {
@@ -114,12 +113,12 @@ TEST_F(ServerTest, CatalogueModes) {
     if (c.fault != nullptr) {
       ASSERT_TRUE(AddFault(c.fault));
     }
-    TheEnvironment.Catalogue.assign(3, CatalogueEntry());  // a previous list never survives a load
+    TheCloudState.Catalogue.assign(3, CatalogueEntry());  // a previous list never survives a load
     EXPECT_EQ(LoadCatalogue(), c.loaded);
-    EXPECT_EQ(TheEnvironment.Catalogue.size(), c.entries);
+    EXPECT_EQ(TheCloudState.Catalogue.size(), c.entries);
   }
-  ASSERT_EQ(TheEnvironment.Catalogue.size(), 1u);
-  EXPECT_EQ(TheEnvironment.Catalogue[0].pictureNumber, 7);
+  ASSERT_EQ(TheCloudState.Catalogue.size(), 1u);
+  EXPECT_EQ(TheCloudState.Catalogue[0].pictureNumber, 7);
 }
 
 TEST_F(ServerTest, ChineseCatalogueInCodePage936) {
@@ -129,10 +128,10 @@ TEST_F(ServerTest, ChineseCatalogueInCodePage936) {
       "<line>Windows 7 \xC6\xEC\xBD\xA2\xB0\xE6|3|http://x/w7.gho|w7.gho|\xB4\xBF\xBE\xBB\xB0\xB2\xD7\xB0|4.2G|</line>";
   ASSERT_TRUE(PutFile(L"/systeminfof.txt", record));
   ASSERT_TRUE(LoadCatalogue());
-  ASSERT_EQ(TheEnvironment.Catalogue.size(), 1u);
-  EXPECT_EQ(TheEnvironment.Catalogue[0].name, L"Windows 7 旗舰版");
-  EXPECT_EQ(TheEnvironment.Catalogue[0].description, L"纯净安装");
-  EXPECT_EQ(TheEnvironment.Catalogue[0].pictureNumber, 3);
+  ASSERT_EQ(TheCloudState.Catalogue.size(), 1u);
+  EXPECT_EQ(TheCloudState.Catalogue[0].name, L"Windows 7 旗舰版");
+  EXPECT_EQ(TheCloudState.Catalogue[0].description, L"纯净安装");
+  EXPECT_EQ(TheCloudState.Catalogue[0].pictureNumber, 3);
 }
 
 TEST_F(ServerTest, VersionCheckOffersForEveryOtherShortVersion) {
@@ -152,21 +151,21 @@ TEST_F(ServerTest, VersionCheckOffersForEveryOtherShortVersion) {
       ASSERT_TRUE(PutFile(L"/banben.txt", c.published));
     }
     ASSERT_TRUE(PutFile(L"/anzhuangbao.txt", "http://127.0.0.1:1/kxrupdate.exe"));
-    TheEnvironment.VersionChecked = 0;
-    TheEnvironment.InstallerUrl.clear();
+    TheCloudState.VersionChecked = 0;
+    TheCloudState.InstallerUrl.clear();
     RecordingWindow window;
     RunUpdateOffer(window);
-    EXPECT_EQ(TheEnvironment.VersionChecked, 1);
-    EXPECT_EQ(TheEnvironment.CurrentVersion, L"5.4");
+    EXPECT_EQ(TheCloudState.VersionChecked, 1);
+    EXPECT_EQ(TheCloudState.CurrentVersion, L"5.4");
     if (!c.offer) {
       EXPECT_TRUE(window.questions.empty());
-      EXPECT_EQ(TheEnvironment.InstallerUrl, L"");
+      EXPECT_EQ(TheCloudState.InstallerUrl, L"");
       continue;
     }
     ASSERT_EQ(window.questions.size(), 1u);
     EXPECT_EQ(window.questions[0], std::wstring(L"Vorlane有新版本|Vorlane有新版本 V ") + c.shown + L" 立刻下载？");
-    EXPECT_EQ(TheEnvironment.ServerVersion, c.shown);
-    EXPECT_EQ(TheEnvironment.InstallerUrl, L"http://127.0.0.1:1/kxrupdate.exe");
+    EXPECT_EQ(TheCloudState.ServerVersion, c.shown);
+    EXPECT_EQ(TheCloudState.InstallerUrl, L"http://127.0.0.1:1/kxrupdate.exe");
     EXPECT_TRUE(window.calls.empty());  // declined: nothing changes on the window
   }
 }
@@ -178,7 +177,7 @@ TEST_F(ServerTest, ConnectionSequenceInCloudModeAfterADeclinedOffer) {
   RunConnectionSequence(window);
   EXPECT_EQ(window.questions.size(), 1u);
   EXPECT_EQ(CatalogueState.load(), 1);
-  EXPECT_EQ(TheEnvironment.Catalogue.size(), 2u);
+  EXPECT_EQ(TheCloudState.Catalogue.size(), 2u);
   EXPECT_EQ(window.calls, (std::vector<std::wstring>{
                               L"disable",
                               L"tip:正在检测新版本中，请稍候...",
@@ -201,7 +200,7 @@ TEST_F(ServerTest, ConnectionSequenceInLocalModeWhenTheCatalogueIsMissing) {
   RunConnectionSequence(window);
   EXPECT_TRUE(window.questions.empty());
   EXPECT_EQ(CatalogueState.load(), -1);
-  EXPECT_TRUE(TheEnvironment.Catalogue.empty());
+  EXPECT_TRUE(TheCloudState.Catalogue.empty());
   ASSERT_EQ(window.calls.size(), 7u);
   EXPECT_EQ(window.calls[3], L"attr:bkimage=\"file='res\\Img_16.png' dest='2,2,23,20' source='0,0,21,18'\"");
   EXPECT_EQ(window.calls[4], L"status: 云引擎连接失败，本地模式");
@@ -211,7 +210,7 @@ TEST_F(ServerTest, ConnectionSequenceInLocalModeWhenTheCatalogueIsMissing) {
 TEST_F(ServerTest, AcceptedOfferWithAFailingInstallerEndsSilently) {
   ASSERT_TRUE(PutFile(L"/banben.txt", "5.5"));
   std::wstring folder = test_server::MakeTempFolder(L"vl-tool-");
-  TheEnvironment.ToolFolder = folder;
+  TheCloudState.ToolFolder = folder;
   std::string url(base_.begin(), base_.end());
   ASSERT_TRUE(PutFile(L"/anzhuangbao.txt", url + "/kxrupdate.exe"));
   ASSERT_TRUE(AddFault("path=/kxrupdate.exe&status=404&body=MZ+not+an+installer"));

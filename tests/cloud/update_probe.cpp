@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/environment.h"
+#include "cloud/cloud_state.h"
 #include "cloud/connection_sequence.h"
 #include "cloud/server_address.h"
 
@@ -43,7 +43,7 @@ int wmain(int argc, wchar_t** argv) {
   const char* base = std::getenv("VORLANE_TEST_SERVER");
   if (base == nullptr) return 2;
   SetServerBaseUrl(std::wstring(base, base + strlen(base)));
-  TheEnvironment.ToolFolder = argv[1];
+  TheCloudState.ToolFolder = argv[1];
   YesWindow window(argv[2]);
   RunUpdateOffer(window);
   return 3;

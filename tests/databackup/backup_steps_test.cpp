@@ -143,33 +143,84 @@ TEST_F(BackupSteps, ChineseAndLongNames) {
   EXPECT_EQ(stats.copiedFiles, 2u);
 }
 
-TEST_F(BackupSteps, RestoreOverwritesSameNamedFilesAndLeavesOthers) {
+// A restore replaces same-named files whose content differs, but keeps each replaced version, byte for byte,
+// under the dated folder with the same relative path; identical files are left alone; nothing is deleted.
+TEST_F(BackupSteps, RestoreKeepsWhatItReplaces) {
+  std::string binary;
+  for (int i = 0; i < 70000; ++i) binary += static_cast<char>((i * 7) & 0xFF);
   WriteTextFile(user + L"\\a.txt", "backed up a");
   WriteTextFile(user + L"\\.top", "top-level dot");
   WriteTextFile(user + L"\\sub\\.deep", "deeper dot");
   WriteTextFile(user + L"\\sub\\b.txt", "backed up b");
+  WriteTextFile(user + L"\\sub\\same.bin", binary);
+  WriteTextFile(user + L"\\sub\\big.bin", binary);
   CopyStats stats;
   ASSERT_TRUE(Backup(UserFolder::Documents, stats));
   // Put the top-level dot file into the copy by hand: a restore leaves it out too.
   WriteTextFile(layout.Copy(UserFolder::Documents) + L"\\.top", "in the copy");
 
   std::wstring target = area / L"restored";
+  std::string changedBig = binary;
+  changedBig[65536 + 3] = 'x';  // differs only in the second chunk
   WriteTextFile(target + L"\\a.txt", "changed a");
   WriteTextFile(target + L"\\mine.txt", "not in the backup");
   WriteTextFile(target + L"\\sub\\other.txt", "not in the backup either");
+  WriteTextFile(target + L"\\sub\\same.bin", binary);
+  WriteTextFile(target + L"\\sub\\big.bin", changedBig);
+  SetFileAttributesW((target + L"\\sub\\big.bin").c_str(), FILE_ATTRIBUTE_READONLY);
   CopyStats restored;
-  ASSERT_TRUE(RestoreFolderFrom(UserFolder::Documents, layout, target, restored));
+  ASSERT_TRUE(RestoreFolderFrom(UserFolder::Documents, layout, target, L"20150308-140509", restored));
   std::map<std::wstring, std::string> expected = {
       {L"a.txt", "backed up a"},     {L"mine.txt", "not in the backup"}, {L"sub\\", ""},
-      {L"sub\\.deep", "deeper dot"}, {L"sub\\b.txt", "backed up b"},     {L"sub\\other.txt", "not in the backup either"}};
+      {L"sub\\.deep", "deeper dot"}, {L"sub\\b.txt", "backed up b"},     {L"sub\\other.txt", "not in the backup either"},
+      {L"sub\\same.bin", binary},   {L"sub\\big.bin", binary}};
   EXPECT_EQ(TreeOf(target), expected);
+  std::wstring keep = layout.backupFolder + L"\\还原前\\20150308-140509";
+  std::map<std::wstring, std::string> kept = {
+      {L"我的文档\\", ""}, {L"我的文档\\a.txt", "changed a"}, {L"我的文档\\sub\\", ""}, {L"我的文档\\sub\\big.bin", changedBig}};
+  EXPECT_EQ(TreeOf(keep), kept);
+  EXPECT_EQ(RestoreKeepFolder(layout, L"20150308-140509"), keep);
+  EXPECT_EQ(restored.savedFiles, 2u);
+  EXPECT_EQ(restored.savedFolder, keep);
+  EXPECT_EQ(restored.identicalFiles, 1u);
+  EXPECT_EQ(restored.copiedFiles, 4u);  // a.txt, .deep, b.txt, big.bin
   EXPECT_EQ(restored.failedFiles, 0u);
+
+  // A second restore finds everything identical: nothing copied, nothing kept.
+  CopyStats again;
+  ASSERT_TRUE(RestoreFolderFrom(UserFolder::Documents, layout, target, L"20150308-140510", again));
+  EXPECT_EQ(again.copiedFiles, 0u);
+  EXPECT_EQ(again.savedFiles, 0u);
+  EXPECT_EQ(again.identicalFiles, 5u);
+  EXPECT_FALSE(IsDir(layout.backupFolder + L"\\还原前\\20150308-140510"));
+}
+
+// A changed file that cannot be moved aside (held open without sharing) is not replaced.
+TEST_F(BackupSteps, RestoreNeverReplacesWhatItCannotKeep) {
+  WriteTextFile(user + L"\\a.txt", "backed up a");
+  CopyStats stats;
+  ASSERT_TRUE(Backup(UserFolder::Desktop, stats));
+  std::wstring target = area / L"restored";
+  WriteTextFile(target + L"\\a.txt", "changed a");
+  HANDLE held = CreateFileW((target + L"\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  CopyStats restored;
+  RestoreFolderFrom(UserFolder::Desktop, layout, target, L"20150308-140509", restored);
+  CloseHandle(held);
+  EXPECT_EQ(ReadTextFile(target + L"\\a.txt"), "changed a");
+  EXPECT_EQ(restored.failedFiles, 1u);
+  EXPECT_EQ(restored.savedFiles, 0u);
+}
+
+TEST(RestoreStamp, LocalTimeAsFolderName) {
+  EXPECT_EQ(RestoreStamp(1425823509), L"20150308-220509");  // TZ=Asia/Shanghai
+  EXPECT_EQ(RestoreStamp(0), L"19700101-080000");
 }
 
 TEST_F(BackupSteps, RestoreWithoutABackupCopiesNothing) {
   WriteTextFile(user + L"\\mine.txt", "mine");
   CopyStats stats;
-  for (UserFolder f : kUserFolders) EXPECT_FALSE(RestoreFolderFrom(f, layout, user, stats));
+  for (UserFolder f : kUserFolders) EXPECT_FALSE(RestoreFolderFrom(f, layout, user, L"20150308-140509", stats));
   EXPECT_EQ(stats.copiedFiles + stats.failedFiles, 0u);
   EXPECT_EQ(ReadTextFile(user + L"\\mine.txt"), "mine");
 }
@@ -186,7 +237,7 @@ TEST_F(BackupSteps, RestoreTreeThatCannotBeCreatedStopsThatTreeOnly) {
   std::wstring target = area / L"restored";
   WriteTextFile(target + L"\\B", "a file where the folder B would go");
   CopyStats restored;
-  RestoreFolderFrom(UserFolder::Documents, layout, target, restored);
+  RestoreFolderFrom(UserFolder::Documents, layout, target, L"20150308-140509", restored);
   EXPECT_EQ(ReadTextFile(target + L"\\A\\a.txt"), "a");
   EXPECT_EQ(ReadTextFile(target + L"\\C\\c.txt"), "c");
   EXPECT_EQ(ReadTextFile(target + L"\\top.txt"), "top");
@@ -307,9 +358,9 @@ TEST_F(BackupSteps, StepsResolveTheUserFolders) {
   DeleteFileW((documents + L"\\doc.txt").c_str());
   DeleteFileW((favorites + L"\\site.url").c_str());
   DeleteFileW((desktop + L"\\icon.lnk").c_str());
-  ASSERT_TRUE(RestoreDocuments(root, stats));
-  ASSERT_TRUE(RestoreFavorites(root, stats));
-  ASSERT_TRUE(RestoreDesktop(root, stats));
+  ASSERT_TRUE(RestoreDocuments(root, L"20150308-140509", stats));
+  ASSERT_TRUE(RestoreFavorites(root, L"20150308-140509", stats));
+  ASSERT_TRUE(RestoreDesktop(root, L"20150308-140509", stats));
   EXPECT_EQ(ReadTextFile(documents + L"\\doc.txt"), "doc");
   EXPECT_EQ(ReadTextFile(favorites + L"\\site.url"), "url");
   EXPECT_EQ(ReadTextFile(desktop + L"\\icon.lnk"), "lnk");

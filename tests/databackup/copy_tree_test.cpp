@@ -114,18 +114,57 @@ TEST(CopyDirectoryTree, CountFilesInTree) {
   EXPECT_EQ(CountFilesInTree(area / L"missing"), 0u);
 }
 
-TEST(CopyDirectoryTree, TargetFaults) {
+// Only the destination makes a copy incomplete: a full or write-protected medium, or a destination folder
+// that is gone. Errors with the destination folder still there belong to the source file.
+TEST(CopyDirectoryTree, FailuresBlamedOnTheDestinationOnly) {
   const struct {
     DWORD error;
-    bool fault;
+    bool destinationPresent;
+    FileCopyResult result;
   } cases[] = {
-      {ERROR_DISK_FULL, true},          {ERROR_HANDLE_DISK_FULL, true},  {ERROR_WRITE_PROTECT, true},
-      {ERROR_NOT_READY, true},          {ERROR_DEV_NOT_EXIST, true},     {ERROR_DEVICE_NOT_CONNECTED, true},
-      {ERROR_PATH_NOT_FOUND, true},     {ERROR_NETNAME_DELETED, true},   {ERROR_SHARING_VIOLATION, false},
-      {ERROR_LOCK_VIOLATION, false},    {ERROR_ACCESS_DENIED, false},    {ERROR_FILE_NOT_FOUND, false},
-      {ERROR_FILENAME_EXCED_RANGE, false}, {ERROR_INVALID_NAME, false},
+      {ERROR_DISK_FULL, true, FileCopyResult::TargetFault},
+      {ERROR_HANDLE_DISK_FULL, true, FileCopyResult::TargetFault},
+      {ERROR_WRITE_PROTECT, true, FileCopyResult::TargetFault},
+      {ERROR_NOT_ENOUGH_QUOTA, true, FileCopyResult::TargetFault},
+      {ERROR_WRITE_FAULT, true, FileCopyResult::TargetFault},
+      // A source that vanished or cannot be read while the destination is fine.
+      {ERROR_PATH_NOT_FOUND, true, FileCopyResult::Skipped},
+      {ERROR_FILE_NOT_FOUND, true, FileCopyResult::Skipped},
+      {ERROR_SHARING_VIOLATION, true, FileCopyResult::Skipped},
+      {ERROR_LOCK_VIOLATION, true, FileCopyResult::Skipped},
+      {ERROR_ACCESS_DENIED, true, FileCopyResult::Skipped},
+      {ERROR_NOT_READY, true, FileCopyResult::Skipped},
+      {ERROR_IO_DEVICE, true, FileCopyResult::Skipped},
+      {ERROR_FILENAME_EXCED_RANGE, true, FileCopyResult::Skipped},
+      // The destination folder went away (drive removed, share dropped): nothing more can be written.
+      {ERROR_PATH_NOT_FOUND, false, FileCopyResult::TargetFault},
+      {ERROR_NOT_READY, false, FileCopyResult::TargetFault},
+      {ERROR_DEV_NOT_EXIST, false, FileCopyResult::TargetFault},
+      {ERROR_NETNAME_DELETED, false, FileCopyResult::TargetFault},
   };
-  for (const auto& c : cases) EXPECT_EQ(IsTargetFault(c.error), c.fault) << c.error;
+  for (const auto& c : cases)
+    EXPECT_EQ(ClassifyCopyFailure(c.error, c.destinationPresent), c.result) << c.error << " " << c.destinationPresent;
+}
+
+TEST(ChildPath, OneBackslashBetweenFolderAndName) {
+  const struct {
+    const wchar_t* folder;
+    const wchar_t* name;
+    const wchar_t* path;
+  } cases[] = {
+      {L"C:\\Docs", L"Favorites", L"C:\\Docs\\Favorites"},
+      {L"C:\\Docs\\", L"Favorites", L"C:\\Docs\\Favorites"},
+      {L"D:\\", L"Favorites", L"D:\\Favorites"},
+      {L"\\\\server\\share\\Docs\\", L"x", L"\\\\server\\share\\Docs\\x"},
+  };
+  for (const auto& c : cases) {
+    std::wstring out;
+    EXPECT_TRUE(ChildPath(out, c.folder, c.name));
+    EXPECT_EQ(out, c.path);
+  }
+  EXPECT_EQ(WithoutTrailingBackslash(L"D:\\"), L"D:\\");
+  EXPECT_EQ(WithoutTrailingBackslash(L"D:\\Docs\\\\"), L"D:\\Docs");
+  EXPECT_EQ(WithoutTrailingBackslash(L"D:\\Docs"), L"D:\\Docs");
 }
 
 TEST(ConcatPath, FitsOrLeavesTheOutputAlone) {

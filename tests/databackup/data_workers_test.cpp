@@ -6,11 +6,24 @@
 #include <mutex>
 #include <vector>
 
-#include "app/environment.h"
 #include "databackup/data_workers.h"
 #include "test_folders.h"
 
 namespace {
+
+// The working folder handed to the jobs, as the program's window hands its own.
+std::mutex g_workFolderMutex;
+std::wstring g_workFolder;
+
+std::wstring WorkFolder() {
+  std::lock_guard<std::mutex> hold(g_workFolderMutex);
+  return g_workFolder;
+}
+
+void SetWorkFolder(const std::wstring& folder) {
+  std::lock_guard<std::mutex> hold(g_workFolderMutex);
+  g_workFolder = folder;
+}
 
 // Records, in order, every option read and status text of a worker.
 class RecordingPage : public DataJobPage {
@@ -66,6 +79,7 @@ class MainWindow {
     auto params = std::make_unique<DataJobParams>();
     params->page = std::make_unique<RecordingPage>(log, documents, favorites, desktop);
     params->mainWindow = hwnd_;
+    params->workFolder = &WorkFolder;
     if (!StartDataJob(kind, std::move(params))) return false;
     DWORD deadline = GetTickCount() + 120000;
     MSG msg;
@@ -87,29 +101,52 @@ TEST(DataJobTexts, StatusAndFinalTexts) {
   EXPECT_EQ(DataJobStatusText(DataJobRestore, UserFolder::Documents), L"正在还原“我的文档”");
   EXPECT_EQ(DataJobStatusText(DataJobRestore, UserFolder::Favorites), L"正在还原“收藏夹”");
   EXPECT_EQ(DataJobStatusText(DataJobRestore, UserFolder::Desktop), L"正在还原“桌面”");
-  EXPECT_EQ(DataJobFinalText(DataJobBackup, 0), L"备份资料完成");
-  EXPECT_EQ(DataJobFinalText(DataJobRestore, 0), L"还原资料完成");
-  EXPECT_EQ(DataJobFinalText(DataJobBackup, 3), L"备份资料完成（3个文件未能复制）");
-  EXPECT_EQ(DataJobFinalText(DataJobRestore, 12345), L"还原资料完成（12345个文件未能复制）");
+}
+
+TEST(DataJobTexts, FinalTextNamesWhatDidNotGoPlainly) {
+  auto stats = [](uint32_t failed, uint32_t kept, uint32_t links, uint32_t saved, uint32_t identical) {
+    CopyStats s;
+    s.copiedFiles = 7;
+    s.failedFiles = failed;
+    s.keptPrevious = kept;
+    s.skippedLinks = links;
+    s.savedFiles = saved;
+    s.identicalFiles = identical;
+    if (saved > 0) s.savedFolder = L"D:\\VRLN\\VorlaneBak\\还原前\\20150308-140509";
+    return s;
+  };
+  const struct {
+    DataJobKind kind;
+    CopyStats stats;
+    const wchar_t* text;
+  } cases[] = {
+      {DataJobBackup, stats(0, 0, 0, 0, 0), L"备份资料完成"},
+      {DataJobRestore, stats(0, 0, 0, 0, 5), L"还原资料完成"},
+      {DataJobBackup, stats(3, 0, 0, 0, 0), L"备份资料完成（3个文件未能复制）"},
+      {DataJobRestore, stats(12345, 0, 0, 0, 0), L"还原资料完成（12345个文件未能复制）"},
+      {DataJobBackup, stats(0, 2, 0, 0, 0), L"备份资料完成（2个文件无法读取，已保留上次备份的版本）"},
+      {DataJobBackup, stats(1, 2, 3, 0, 0),
+       L"备份资料完成（1个文件未能复制；2个文件无法读取，已保留上次备份的版本；3个链接未复制）"},
+      {DataJobRestore, stats(0, 0, 0, 4, 1),
+       L"还原资料完成（4个被替换的文件已保存到“D:\\VRLN\\VorlaneBak\\还原前\\20150308-140509”）"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DataJobFinalText(c.kind, c.stats), c.text);
 }
 
 class DataWorkers : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedWorkFolder = TheEnvironment.WorkFolder();
-    ASSERT_TRUE(TheEnvironment.SetWorkFolder(root));
+    SetWorkFolder(root);
     UserFolders().Empty();
     WriteTextFile(documents + L"\\doc.txt", "doc");
     WriteTextFile(favorites + L"\\site.url", "url");
     WriteTextFile(desktop + L"\\icon.lnk", "lnk");
   }
-  void TearDown() override { TheEnvironment.SetWorkFolder(savedWorkFolder); }
 
   ScratchFolder area;
   std::wstring root = area / L"VRLN";
   std::wstring documents = UserFolders().documents, favorites = UserFolders().favorites,
                desktop = UserFolders().desktop;
-  std::wstring savedWorkFolder;
   MainWindow window;
 };
 
@@ -140,10 +177,16 @@ TEST_F(DataWorkers, BackupThenRestoreNamesEachFolderInTurn) {
   DeleteFileW((desktop + L"\\icon.lnk").c_str());
   log.clear();
   ASSERT_TRUE(window.RunJob(DataJobRestore, log, true, false, true));
-  expected = {L"read 我的文档", L"正在还原“我的文档”", L"read 收藏夹", L"read 桌面", L"正在还原“桌面”", L"还原资料完成"};
-  EXPECT_EQ(log, expected);
+  ASSERT_EQ(log.size(), 6u);
+  expected = {L"read 我的文档", L"正在还原“我的文档”", L"read 收藏夹", L"read 桌面", L"正在还原“桌面”"};
+  EXPECT_EQ(std::vector<std::wstring>(log.begin(), log.begin() + 5), expected);
   EXPECT_EQ(ReadTextFile(documents + L"\\doc.txt"), "doc");
   EXPECT_EQ(ReadTextFile(desktop + L"\\icon.lnk"), "lnk");
+  // The changed document was kept in the restore's dated folder, and the final text says where.
+  std::wstring prefix = L"还原资料完成（1个被替换的文件已保存到“" + root + L"\\VorlaneBak\\还原前\\";
+  EXPECT_EQ(log.back().substr(0, prefix.size()), prefix);
+  std::wstring keep = log.back().substr(prefix.size(), 15);
+  EXPECT_EQ(ReadTextFile(root + L"\\VorlaneBak\\还原前\\" + keep + L"\\我的文档\\doc.txt"), "changed");
 }
 
 TEST_F(DataWorkers, FilesThatCouldNotBeCopiedAreReported) {
@@ -166,7 +209,7 @@ TEST_F(DataWorkers, PickedFolderMovesBackupIndexAndRestoreSource) {
   ASSERT_TRUE(window.RunJob(DataJobBackup, log, false, false, true));
   std::wstring picked = area / L"picked";
   MakeDirs(picked);
-  ASSERT_TRUE(TheEnvironment.SetWorkFolder(picked));
+  SetWorkFolder(picked);
   WriteTextFile(desktop + L"\\icon.lnk", "second");
   ASSERT_TRUE(window.RunJob(DataJobBackup, log, false, false, true));
   EXPECT_EQ(ReadTextFile(picked + L"\\VorlaneBak\\桌面\\icon.lnk"), "second");

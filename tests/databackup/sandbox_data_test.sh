@@ -159,8 +159,12 @@ close
 SCRIPT
 run_sandbox
 check_run $?
+# The changed file was kept in the restore's dated folder before being replaced, and the label says where.
+kept=$(ls -d "$bak/还原前/"*/ 2>/dev/null | head -1)
+[ -n "$kept" ] && [ "$(cat "$kept/我的文档/年度总结.txt")" = "changed" ] || fail "the replaced file was not kept"
+stamp=$(basename "$kept")
 expect 1 "page 4" \
-  'control labrecodatamsg class=Label enabled=1 visible=1 selected=- text="还原资料完成"' \
+  "control labrecodatamsg class=Label enabled=1 visible=1 selected=- text=\"还原资料完成（1个被替换的文件已保存到“$(winpath "$bak")\\还原前\\$stamp”）\"" \
   'control btnrecoverydata class=Button enabled=1 visible=1 selected=- text="开始还原"' \
   "control editrecodata class=Edit enabled=1 visible=1 selected=- text=\"$(winpath "$picked")\""
 expect 2 "page 3" "control editbackdata class=Edit enabled=1 visible=1 selected=- text=\"$(winpath "$picked")\""
@@ -189,7 +193,7 @@ run_sandbox
 check_run $?
 [ -e "$bak/我的文档/年度总结.txt" ] && fail "a file deleted since the first backup is still in the copy"
 [ -f "$bak/我的文档/子目录3/文件0003.txt" ] || fail "the second copy of Documents is incomplete"
-ls "$bak" | grep -qvE '^(我的文档|收藏夹|桌面|backups.ini)$' && fail "leftovers after a second backup: $(ls "$bak")"
+ls "$bak" | grep -qvE '^(我的文档|收藏夹|桌面|backups.ini|还原前)$' && fail "leftovers after a second backup: $(ls "$bak")"
 
 mkdir -p "$build/screenshots"
 [ "${VORLANE_REFRESH_SCREENSHOTS:-0}" = 1 ] && mkdir -p "$root/docs/screenshots"

@@ -118,9 +118,9 @@ class UserFoldersEnvironment : public ::testing::Environment {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     base_ = std::wstring(temp) + L"vldb-user" + std::to_wstring(GetCurrentProcessId());
-    folders_.documents = base_ + L"\Docs";
-    folders_.favorites = folders_.documents + L"\Favorites";
-    folders_.desktop = base_ + L"\Desk";
+    folders_.documents = base_ + L"\\Docs";
+    folders_.favorites = folders_.documents + L"\\Favorites";
+    folders_.desktop = base_ + L"\\Desk";
     folders_.Empty();
     HKEY key;
     RegCreateKeyExW(HKEY_CURRENT_USER, kShellFoldersKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
@@ -189,4 +189,36 @@ std::wstring IniValue(const std::wstring& file, const std::wstring& section, con
   wchar_t buf[256] = {};
   GetPrivateProfileStringW(section.c_str(), key.c_str(), L"<none>", buf, 256, file.c_str());
   return buf;
+}
+
+FileHeldByAnotherProcess::FileHeldByAnotherProcess(const std::wstring& path) {
+  static std::atomic<int> counter{0};
+  std::wstring id = std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(counter++);
+  std::wstring readyName = L"VorlaneHoldReady" + id, releaseName = L"VorlaneHoldRelease" + id;
+  ready_ = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
+  release_ = CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str());
+  // The helper lies beside the test executable.
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring helper = self;
+  helper = helper.substr(0, helper.rfind(L'\\') + 1) + L"hold_file.exe";
+  std::wstring command = L"\"" + helper + L"\" \"" + path + L"\" " + readyName + L" " + releaseName;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(helper.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+  CloseHandle(pi.hThread);
+  process_ = pi.hProcess;
+  HANDLE waits[] = {ready_, process_};
+  holding_ = WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+}
+
+FileHeldByAnotherProcess::~FileHeldByAnotherProcess() {
+  if (release_ != nullptr) SetEvent(release_);
+  if (process_ != nullptr) {
+    WaitForSingleObject(process_, 30000);
+    CloseHandle(process_);
+  }
+  if (ready_ != nullptr) CloseHandle(ready_);
+  if (release_ != nullptr) CloseHandle(release_);
 }

@@ -44,3 +44,17 @@ std::wstring ShortPath(const std::wstring& path);
 
 // Value of an INI key read back through the platform, "<none>" when absent.
 std::wstring IniValue(const std::wstring& file, const std::wstring& section, const std::wstring& key);
+
+// Another process that holds a file open without sharing from construction until destruction.
+class FileHeldByAnotherProcess {
+ public:
+  explicit FileHeldByAnotherProcess(const std::wstring& path);
+  ~FileHeldByAnotherProcess();
+  bool Holding() const { return holding_; }
+
+ private:
+  HANDLE process_ = nullptr;
+  HANDLE ready_ = nullptr;
+  HANDLE release_ = nullptr;
+  bool holding_ = false;
+};

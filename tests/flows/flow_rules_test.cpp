@@ -9,7 +9,7 @@
 #include "app/delayed_restart.h"
 #include "app/flow_rules.h"
 #include "app/image_check.h"
-#include "app/sha256.h"
+#include "base/sha256_file.h"
 
 namespace {
 

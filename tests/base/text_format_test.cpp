@@ -1,7 +1,7 @@
 // Bounded formatting: results that do not fit are reported, never silently cut.
 #include <gtest/gtest.h>
 
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
-#include "app/text_format.h"
+#include "base/text_format.h"
 
 #include <cwchar>
+#include <cwctype>
 #include <vector>
 
 bool FormatIntoV(wchar_t* buf, size_t cap, const wchar_t* fmt, va_list ap) {
@@ -47,4 +48,16 @@ bool JoinPath(std::wstring& out, const std::wstring& folder, const std::wstring&
   if (joined.size() >= kPathCapacity) return false;
   out = joined;
   return true;
+}
+
+std::wstring Trim(const std::wstring& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && iswspace(s[b])) ++b;
+  while (e > b && iswspace(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+std::wstring Lower(std::wstring s) {
+  for (wchar_t& c : s) c = static_cast<wchar_t>(towlower(c));
+  return s;
 }

@@ -1,4 +1,6 @@
-#include "app/program_state.h"
+#include "cloud/cloud_state.h"
+
+CloudState TheCloudState;
 
 std::atomic<int32_t> DownloadPaused{0};
 std::atomic<int32_t> DownloadStopRequested{0};

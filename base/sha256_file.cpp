@@ -1,10 +1,10 @@
-#include "app/sha256.h"
+#include "base/sha256_file.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "base/unique_handle.h"
 
 std::string Sha256::HexDigest() {
   uint8_t digest[32];

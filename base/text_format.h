@@ -30,3 +30,8 @@ constexpr size_t kPathCapacity = 260;
 
 // Joins folder and name with a backslash ("%s\%s"); false when the result would not fit kPathCapacity.
 bool JoinPath(std::wstring& out, const std::wstring& folder, const std::wstring& name);
+
+// The text without leading and trailing white space (iswspace).
+std::wstring Trim(const std::wstring& s);
+// The text with every character lowered (towlower).
+std::wstring Lower(std::wstring s);
