@@ -28,7 +28,7 @@ if kernel_pkg=$(apt-cache depends linux-image-686:i386 2>/dev/null | sed -n 's/^
 fi
 [ -n "$kernel_pkg" ] || { echo "bootenv: cannot find the i386 kernel package (run apt-get update)" >&2; exit 1; }
 packages=("$kernel_pkg" busybox-static ntfs-3g libntfs-3g89 partclone libc6 libgcc-s1 libblkid1 libext2fs2
-  libncursesw6 libtinfo6 libssl3 libuuid1 libcom-err2 zlib1g zlib1g-dev ntfs-3g-dev)
+  libncursesw6 libtinfo6 libssl3 libuuid1 libcom-err2 zlib1g zlib1g-dev ntfs-3g-dev libzstd1 libzstd-dev libssl-dev libdeflate-dev)
 missing=()
 for p in "${packages[@]}"; do
   ls "$cache/${p}_"*_i386.deb >/dev/null 2>&1 || missing+=("$p:i386")
@@ -60,12 +60,19 @@ log "building the job runner"
 mkdir -p "$work/gen"
 python3 "$here/runner/gen_cp936_table.py" "$work/gen/cp936_table.inc"
 mapfile -t runner_sources < <(ls "$here"/runner/*.cpp "$root"/base/sha256.cpp)
-i686-linux-gnu-g++ -std=c++17 -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -pthread -static -s -I"$here/runner" -I"$root" -I"$work/gen" -I"$pkgroot/usr/include" \
-  -o "$work/vorlane-runner" "${runner_sources[@]}" "$pkgroot/usr/lib/i386-linux-gnu/libz.a"
+# zstd packs the image blocks, libdeflate's CRC-32 and libcrypto's SHA-256 use the processor's extensions.
+libdir="$pkgroot/usr/lib/i386-linux-gnu"
+i686-linux-gnu-g++ -std=c++17 -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -DVORLANE_LIBCRYPTO_SHA256 -pthread -static -s \
+  -I"$here/runner" -I"$root" -I"$work/gen" -I"$pkgroot/usr/include" -I"$pkgroot/usr/include/i386-linux-gnu" \
+  -o "$work/vorlane-runner" "${runner_sources[@]}" "$libdir/libzstd.a" "$libdir/libdeflate.a" "$libdir/libcrypto.a" \
+  "$libdir/libz.a"
 
 # The helper that stores image files on NTFS through ntfs-3g's library (dynamic: the library comes as .so).
 i686-linux-gnu-gcc -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -s -I"$pkgroot/usr/include" \
   -o "$work/vorlane-ntfswrite" "$here/ntfswrite/ntfswrite.c" "$pkgroot/lib/i386-linux-gnu/libntfs-3g.so.89"
+# Its counterpart that reads an image file off an unmounted NTFS for a restore.
+i686-linux-gnu-gcc -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -s -I"$pkgroot/usr/include" \
+  -o "$work/vorlane-ntfsread" "$here/ntfsread/ntfsread.c" "$pkgroot/lib/i386-linux-gnu/libntfs-3g.so.89"
 
 # --- initramfs ------------------------------------------------------------------------------------------
 log "assembling the initramfs"
@@ -77,6 +84,7 @@ ln -s busybox "$stage/bin/sh"
 install -m 755 "$here/initramfs/init" "$stage/init"
 install -m 755 "$work/vorlane-runner" "$stage/bin/vorlane-runner"
 install -m 755 "$work/vorlane-ntfswrite" "$stage/bin/vorlane-ntfswrite"
+install -m 755 "$work/vorlane-ntfsread" "$stage/bin/vorlane-ntfsread"
 tools=(bin/ntfs-3g bin/ntfsfix bin/ntfsinfo sbin/ntfsclone sbin/ntfsresize sbin/ntfslabel
   usr/sbin/partclone.ntfs usr/sbin/partclone.fat usr/sbin/partclone.restore usr/sbin/partclone.info
   usr/sbin/partclone.chkimg)
@@ -96,7 +104,7 @@ find_lib() {
 }
 queue=()
 for t in "${tools[@]}"; do queue+=("$stage/bin/$(basename "$t")"); done
-queue+=("$stage/bin/vorlane-ntfswrite")
+queue+=("$stage/bin/vorlane-ntfswrite" "$stage/bin/vorlane-ntfsread")
 declare -A have_lib=()
 while [ ${#queue[@]} -gt 0 ]; do
   f=${queue[0]}; queue=("${queue[@]:1}")

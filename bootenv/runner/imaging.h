@@ -16,15 +16,22 @@ struct DumpRequest {
     uint64_t usedBytes = 0;   // for the progress figures
     std::string imagePath;    // file to write (on another, mounted partition), or
     int outputFd = -1;        // a pipe to the program that stores it (taken over and closed)
-    int level = 1;            // deflate level, 0 = stored
+    int level = 1;            // compression level, 0 = stored
+    std::string cloneTool;    // partclone program ("": the environment's own)
+    int cloneTick = 1;        // partclone's progress interval in seconds; it ends up to one interval late
 };
 
 bool DumpPartition(const DumpRequest& request, ImageInfo& result, std::string& error);
 
 struct LoadRequest {
-    std::string imagePath;
+    std::string imagePath;    // the image file, or
+    std::string imageDevice;  // the unmounted NTFS partition holding it, read through ntfs-3g's library,
+    std::string imageInside;  // and its path there ("/folder/name", real case)
+    uint64_t imageBytes = 0;  // its size, for the progress figures
     std::string device;       // partition to write, unmounted
     uint64_t partitionBytes = 0;
+    std::string cloneTool;    // partclone program ("": the environment's own)
+    int cloneTick = 1;        // partclone's progress interval in seconds; it ends up to one interval late
 };
 
 // Checks the image whole, then writes it. targetWritten tells whether the partition was touched.
@@ -33,7 +40,7 @@ bool LoadPartition(const LoadRequest& request, ImageInfo& info, bool& targetWrit
 // The partclone program for a file system, or "" when there is none.
 std::string CloneToolFor(const std::string& fileSystem);
 
-// Deflate level for Ghost's -z switch (absent: fast compression).
+// Compression level for Ghost's -z switch (absent: fast compression).
 int CompressionLevel(int ghostLevel);
 
 // Checks made before anything is written: what the image needs against the target.

@@ -285,6 +285,14 @@ void Runner::LoadJob(const GhostCommand& command) {
     if (IsSystem(target)) Unmount(systemMount_);
     LoadRequest request;
     request.imagePath = *imagePath;
+    if (sourceFs == "ntfs") {
+        // Read through ntfs-3g's library from the unmounted partition rather than through FUSE.
+        struct stat st;
+        request.imageBytes = stat(imagePath->c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        request.imageDevice = sourcePart.device;
+        request.imageInside = imagePath->substr(std::string(imageDir).size());
+        Unmount(IsSystem(source) ? systemMount_ : imageMount);
+    }
     request.device = targetPart.device;
     request.partitionBytes = targetPart.sizeSectors * 512;
     ImageInfo info;

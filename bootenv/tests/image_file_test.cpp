@@ -3,9 +3,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <signal.h>
+#include <zlib.h>
+
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "base/sha256.h"
 
@@ -39,8 +46,9 @@ protected:
         data.resize(size);
         return data;
     }
-    bool Write(const std::string& stream, int level, ImageInfo& result) {
+    bool Write(const std::string& stream, int level, ImageInfo& result, uint32_t version = 0) {
         ImageInfo info;
+        info.version = version;
         info.partitionBytes = 1 << 30;
         info.usedBytes = stream.size();
         info.level = static_cast<uint32_t>(level);
@@ -77,23 +85,103 @@ protected:
     std::string dir_, path_;
 };
 
-TEST_F(ImageFileTest, RoundTripAtEveryKindOfLevel) {
-    std::string stream = Stream(2 * kImageBlockSize + 12345);
-    for (int level : {0, 1, 3, 9}) {
-        ImageInfo written;
-        ASSERT_TRUE(Write(stream, level, written)) << level;
-        EXPECT_EQ(written.streamBytes, stream.size());
-        EXPECT_EQ(written.blockCount, 3u);
-        ImageInfo checked;
-        std::string error;
-        ASSERT_TRUE(VerifyImage(path_, checked, nullptr, error)) << error;
-        EXPECT_EQ(checked.sha256, written.sha256);
-        EXPECT_EQ(checked.fileSystem, "ntfs");
-        EXPECT_EQ(checked.partitionBytes, 1u << 30);
-        EXPECT_EQ(ReadBack(error), stream) << "level " << level;
-        if (level > 0) {
-            EXPECT_LT(FileBytes().size(), stream.size());
+TEST_F(ImageFileTest, RoundTripAtEveryKindOfLevelInBothVersions) {
+    struct Case {
+        uint32_t version;
+        uint32_t blockSize;
+    } cases[] = {{2, kImageBlockSize}, {1, kImageBlockSizeV1}};
+    for (const Case& c : cases) {
+        std::string stream = Stream(2 * c.blockSize + 12345);
+        for (int level : {0, 1, 3, 9}) {
+            ImageInfo written;
+            ASSERT_TRUE(Write(stream, level, written, c.version)) << level;
+            EXPECT_EQ(written.streamBytes, stream.size());
+            EXPECT_EQ(written.blockCount, 3u);
+            EXPECT_EQ(written.version, c.version);
+            EXPECT_EQ(written.fileBytes, FileBytes().size());
+            ImageInfo checked;
+            std::string error;
+            ASSERT_TRUE(VerifyImage(path_, checked, nullptr, error)) << error;
+            EXPECT_EQ(checked.sha256, written.sha256);
+            EXPECT_EQ(checked.version, c.version);
+            EXPECT_EQ(checked.blockSize, c.blockSize);
+            EXPECT_EQ(checked.fileSystem, "ntfs");
+            EXPECT_EQ(checked.partitionBytes, 1u << 30);
+            EXPECT_EQ(ReadBack(error), stream) << "version " << c.version << " level " << level;
+            if (level > 0) {
+                EXPECT_LT(FileBytes().size(), stream.size());
+            }
         }
+    }
+}
+
+// Blocks as the layout describes them: where each one's header and stored bytes lie in the file.
+struct BlockAt {
+    size_t header;
+    size_t stored;
+    uint32_t method;
+    uint32_t storedSize;
+};
+
+uint32_t Le32(const std::string& b, size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
+    return v;
+}
+void SetLe32(std::string& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+}
+std::vector<BlockAt> Blocks(const std::string& file) {
+    std::vector<BlockAt> blocks;
+    for (size_t at = kImageHeaderSize; at + kImageBlockHeaderSize <= file.size() - kImageTrailerSize;) {
+        BlockAt block{at, at + kImageBlockHeaderSize, Le32(file, at + 4), Le32(file, at + 8)};
+        blocks.push_back(block);
+        at = block.stored + block.storedSize;
+    }
+    return blocks;
+}
+uint32_t Crc32(const std::string& b, size_t at, size_t size) {
+    return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(b.data() + at),
+                                       static_cast<uInt>(size)));
+}
+
+TEST_F(ImageFileTest, DamageThatKeepsEveryBlockConsistentIsRefusedByTheSha256) {
+    // Incompressible data: the blocks are stored as they are, so a changed byte can be given fresh CRCs.
+    std::mt19937 rng(11);
+    std::string stream(2 * kImageBlockSize + 4096, '\0');
+    for (char& c : stream) c = static_cast<char>(rng());
+    ImageInfo written;
+    ASSERT_TRUE(Write(stream, 3, written));
+    const std::string good = FileBytes();
+    std::vector<BlockAt> blocks = Blocks(good);
+    ASSERT_EQ(blocks.size(), 3u);
+    ASSERT_EQ(blocks[1].method, 0u);
+    struct Case {
+        const char* what;
+        std::function<std::string(std::string)> damage;
+    } cases[] = {
+        {"a byte of a stored block changed, both of its CRCs recomputed",
+         [&](std::string b) {
+             const BlockAt& block = blocks[1];
+             b[block.stored + 1000] = static_cast<char>(b[block.stored + 1000] ^ 0x20);
+             uint32_t crc = Crc32(b, block.stored, block.storedSize);
+             SetLe32(b, block.header + 16, crc);
+             SetLe32(b, block.header + 20, crc);
+             return b;
+         }},
+        {"the two full blocks swapped",
+         [&](std::string b) {
+             std::string first = b.substr(blocks[0].header, blocks[1].header - blocks[0].header);
+             std::string second = b.substr(blocks[1].header, blocks[2].header - blocks[1].header);
+             return b.substr(0, blocks[0].header) + second + first + b.substr(blocks[2].header);
+         }},
+    };
+    for (const Case& c : cases) {
+        Store(c.damage(good));
+        ImageInfo info;
+        std::string error;
+        EXPECT_FALSE(VerifyImage(path_, info, nullptr, error)) << c.what;
+        EXPECT_NE(error.find("SHA-256"), std::string::npos) << c.what << ": " << error;
     }
 }
 
@@ -144,22 +232,182 @@ TEST_F(ImageFileTest, EveryKindOfDamageIsFoundBeforeAnythingIsWritten) {
     EXPECT_TRUE(VerifyImage(path_, info, nullptr, error)) << error;
 }
 
-TEST_F(ImageFileTest, AnUnfinishedImageIsRefused) {
+TEST_F(ImageFileTest, AnUnfinishedImageIsRefusedAndAnAbandonedOneRemoved) {
+    std::string stream = Stream(3 * kImageBlockSize);
+    ImageInfo written;
+    ASSERT_TRUE(Write(stream, 0, written));
+    // Everything but the end record: what a stopped dump leaves.
+    Store(FileBytes().substr(0, written.fileBytes - kImageTrailerSize));
+    ImageInfo header;
+    std::string error;
+    EXPECT_FALSE(ReadImageHeader(path_, header, error));
+    EXPECT_NE(error.find("incomplete"), std::string::npos) << error;
+    EXPECT_FALSE(VerifyImage(path_, header, nullptr, error));
+    EXPECT_NE(error.find("incomplete"), std::string::npos) << error;
+
     ImageInfo info;
-    info.level = 0;  // stored: the blocks reach the disk before the end
     info.fileSystem = "ntfs";
     info.streamKind = "partclone";
+    info.level = 1;
+    ImageWriter writer;
+    ASSERT_TRUE(writer.Create(path_, info, error));
+    ASSERT_TRUE(writer.Write(stream.data(), stream.size(), error));
+    writer.Abandon();
+    EXPECT_NE(access(path_.c_str(), F_OK), 0);
+}
+
+TEST_F(ImageFileTest, HeadersOfUnknownVersionsOrLayoutsAreRefused) {
+    ImageInfo written;
+    ASSERT_TRUE(Write(Stream(100000), 1, written));
+    const std::string good = FileBytes();
+    struct Case {
+        const char* what;
+        size_t field;
+        uint32_t value;
+    } cases[] = {
+        {"version 3", 8, 3},
+        {"version 0", 8, 0},
+        {"block size not a power of two", 16, 3u << 20},
+        {"block size too large", 16, 32u << 20},
+        {"deflate in version 2", 20, 1},
+        {"unknown compression", 20, 7},
+    };
+    for (const Case& c : cases) {
+        std::string b = good;
+        SetLe32(b, c.field, c.value);
+        SetLe32(b, 508, Crc32(b, 0, 508));
+        Store(b);
+        ImageInfo info;
+        std::string error;
+        EXPECT_FALSE(ReadImageHeader(path_, info, error)) << c.what;
+        EXPECT_NE(error.find("unknown version"), std::string::npos) << c.what << ": " << error;
+        EXPECT_FALSE(VerifyImage(path_, info, nullptr, error)) << c.what;
+    }
+}
+
+// Hands out a file's bytes in small uneven pieces, as a pipe from a helper program does.
+class TrickleSource : public ImageSource {
+public:
+    explicit TrickleSource(std::string bytes, std::string failure = "")
+        : bytes_(std::move(bytes)), failure_(std::move(failure)) {}
+    bool Open(std::string&) override {
+        at_ = 0;
+        ++opened_;
+        return true;
+    }
+    ssize_t Read(void* data, size_t size) override {
+        size_t end = failure_.empty() ? bytes_.size() : bytes_.size() / 2;
+        size_t n = std::min({size, end - at_, static_cast<size_t>(1 + (at_ * 7919) % 70000)});
+        std::memcpy(data, bytes_.data() + at_, n);
+        at_ += n;
+        return static_cast<ssize_t>(n);
+    }
+    // A source with a failure stops part way, as a helper that meets a read error does.
+    bool Close(bool complete, std::string& error) override {
+        lastComplete_ = complete;
+        if (complete && !failure_.empty()) error = failure_;
+        return failure_.empty();
+    }
+    uint64_t Size() const override { return 0; }
+    int opened_ = 0;
+    bool lastComplete_ = false;
+
+private:
+    std::string bytes_;
+    std::string failure_;
+    size_t at_ = 0;
+};
+
+TEST_F(ImageFileTest, ImagesAreReadFrontToBackFromAnySource) {
+    std::string stream = Stream(2 * kImageBlockSize + 777);
+    ImageInfo written;
+    ASSERT_TRUE(Write(stream, 3, written));
+    TrickleSource source(FileBytes());
+    ImageInfo header, checked;
+    std::string error;
+    ASSERT_TRUE(ReadImageHeader(source, header, error)) << error;
+    EXPECT_EQ(header.fileSystem, "ntfs");
+    ASSERT_TRUE(VerifyImage(source, checked, nullptr, error)) << error;
+    EXPECT_EQ(checked.sha256, written.sha256);
+    EXPECT_TRUE(source.lastComplete_);
+    std::string out;
+    uint64_t lastProgress = 0;
+    ASSERT_TRUE(ReadImageStream(source, [&](const unsigned char* data, size_t size) {
+        out.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    }, [&](uint64_t done) { lastProgress = done; }, error)) << error;
+    EXPECT_EQ(out, stream);
+    EXPECT_EQ(lastProgress, written.fileBytes - kImageTrailerSize);
+    EXPECT_EQ(source.opened_, 3);
+    // A sink that gives up stops the read part way.
+    int calls = 0;
+    EXPECT_FALSE(ReadImageStream(source, [&](const unsigned char*, size_t) { return ++calls < 2; }, nullptr, error));
+    EXPECT_EQ(calls, 2);
+    EXPECT_FALSE(source.lastComplete_);
+}
+
+TEST_F(ImageFileTest, ASourceThatFailsPartWayGivesItsOwnReason) {
+    ImageInfo written;
+    ASSERT_TRUE(Write(Stream(2 * kImageBlockSize), 1, written));
+    TrickleSource source(FileBytes(), "vorlane-ntfsread: reading the file failed: Input/output error");
+    ImageInfo info;
+    std::string error;
+    EXPECT_FALSE(VerifyImage(source, info, nullptr, error));
+    EXPECT_NE(error.find("Input/output error"), std::string::npos) << error;
+    TrickleSource empty("", "vorlane-ntfsread: the file is missing: No such file or directory");
+    EXPECT_FALSE(ReadImageHeader(empty, info, error));
+    EXPECT_NE(error.find("the file is missing"), std::string::npos) << error;
+}
+
+TEST_F(ImageFileTest, TheWriterTakesAPipeAndReportsAReaderThatWentAway) {
+    std::string stream = Stream(kImageBlockSize + 5000);
+    int in[2];
+    ASSERT_EQ(pipe(in), 0);
+    std::thread feeder([&] {
+        for (size_t at = 0; at < stream.size();) {
+            ssize_t n = write(in[1], stream.data() + at, std::min<size_t>(stream.size() - at, 30000));
+            if (n <= 0) break;
+            at += static_cast<size_t>(n);
+        }
+        close(in[1]);
+    });
+    ImageInfo info;
+    info.fileSystem = "fat";
+    info.streamKind = "partclone";
+    info.level = 1;
     ImageWriter writer;
     std::string error;
     ASSERT_TRUE(writer.Create(path_, info, error));
-    std::string stream = Stream(12 * kImageBlockSize);
-    ASSERT_TRUE(writer.Write(stream.data(), stream.size(), error));
-    // Never finished: blocks are on the disk but the end record is not.
-    ImageInfo header;
-    EXPECT_FALSE(ReadImageHeader(path_, header, error));
-    EXPECT_NE(error.find("incomplete"), std::string::npos) << error;
-    writer.Abandon();
-    EXPECT_NE(access(path_.c_str(), F_OK), 0);
+    uint64_t bytes = 0;
+    ASSERT_TRUE(writer.WriteFrom(in[0], bytes, nullptr, error)) << error;
+    feeder.join();
+    close(in[0]);
+    EXPECT_EQ(bytes, stream.size());
+    ImageInfo written;
+    ASSERT_TRUE(writer.Finish(written, error)) << error;
+    EXPECT_EQ(ReadBack(error), stream);
+
+    // Output into a pipe whose reader goes away part way: a call fails in the end, none hangs.
+    signal(SIGPIPE, SIG_IGN);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    std::thread reader([&] {
+        std::vector<char> some(100000);
+        for (size_t got = 0; got < some.size();) {
+            ssize_t n = read(out[0], some.data() + got, some.size() - got);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        close(out[0]);
+    });
+    ImageWriter broken;
+    std::string big = Stream(6 * kImageBlockSize);
+    ImageInfo none;
+    bool ok = broken.Attach(out[1], info, error) && broken.Write(big.data(), big.size(), error) &&
+              broken.Finish(none, error);
+    reader.join();
+    EXPECT_FALSE(ok);
+    EXPECT_NE(error.find("cannot be written"), std::string::npos) << error;
 }
 
 TEST_F(ImageFileTest, MissingFile) {
