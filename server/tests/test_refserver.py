@@ -23,12 +23,13 @@ import make_demo_content  # noqa: E402
 BIG = 5 * 1024 ** 3 + 12345  # a virtual file over 4 GiB
 
 
-def start_server(root, extra=()):
+def start_server(root, extra=(), control=True):
     port_file = os.path.join(root, "..", "port")
     if os.path.exists(port_file):
         os.unlink(port_file)
     proc = subprocess.Popen([sys.executable, os.path.join(SERVER_DIR, "refserver.py"), "--root", root,
-                             "--port", "0", "--port-file", port_file, "--quiet", *extra],
+                             "--port", "0", "--port-file", port_file, "--quiet",
+                             *(["--test-control"] if control else []), *extra],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         if os.path.exists(port_file):
@@ -268,6 +269,35 @@ class LifecycleTests(unittest.TestCase):
             proc.send_signal(signal.SIGTERM)
             self.assertEqual(proc.wait(10), 0)
             self.assertFalse(os.path.exists(port_file))
+        finally:
+            shutil.rmtree(tmp)
+
+    def test_control_interface_is_off_without_the_test_switch(self):
+        tmp = tempfile.mkdtemp(prefix="refserver-life-")
+        try:
+            root = os.path.join(tmp, "c")
+            os.makedirs(root)
+            with open(os.path.join(root, "banben.txt"), "w") as f:
+                f.write("5.4")
+            proc, port, _ = start_server(root, control=False)
+            try:
+                for method, path in (("GET", "/_control/ping"), ("GET", "/_control/file?path=/banben.txt&text=9.9"),
+                                     ("POST", "/_control/shutdown"), ("GET", "/_control/fault?status=500")):
+                    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
+                    conn.request(method, path)
+                    answer = conn.getresponse()
+                    answer.read()
+                    conn.close()
+                    self.assertIn(answer.status, (404, 405), path)
+                conn = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
+                conn.request("GET", "/banben.txt")
+                answer = conn.getresponse()
+                self.assertEqual((answer.status, answer.read()), (200, b"5.4"))  # nothing changed, still running
+                conn.close()
+                self.assertIsNone(proc.poll())
+            finally:
+                proc.send_signal(signal.SIGTERM)
+                proc.wait(10)
         finally:
             shutil.rmtree(tmp)
 

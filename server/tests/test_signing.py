@@ -78,6 +78,60 @@ class SigningTest(unittest.TestCase):
         self.assertEqual(run("verify", self.secret, self.file), 2)
 
 
+
+class PublishTest(unittest.TestCase):
+    def test_publish_writes_a_signed_release(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            secret = os.path.join(tmp, "k.secret")
+            public = os.path.join(tmp, "k.public")
+            self.assertEqual(run("keygen", secret, public), 0)
+            installer = os.path.join(tmp, "setup.exe")
+            image = os.path.join(tmp, "w7.gho")
+            with open(installer, "wb") as f:
+                f.write(b"MZ" + bytes(range(256)) * 10)
+            with open(image, "wb") as f:
+                f.write(b"image" * 1000)
+            out = os.path.join(tmp, "content")
+            publish = os.path.join(os.path.dirname(HERE), "publish")
+            r = subprocess.run([sys.executable, publish, "--key", secret, "--out", out, "--base-url",
+                                "http://h:1/", "--version", "5.10", "--installer", installer,
+                                "--image", "Windows 7 旗舰版|3|纯净安装|" + image], capture_output=True, text=True)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            for name in ("update.txt", "systeminfof.txt"):
+                self.assertEqual(run("verify", public, os.path.join(out, name)), 0, name)
+            with open(os.path.join(out, "update.txt"), "rb") as f:
+                manifest = dict(line.split("=", 1) for line in f.read().decode("ascii").split("\r\n") if line)
+            self.assertEqual(manifest["version"], "5.10")
+            self.assertEqual(manifest["url"], "http://h:1/kxrupdate.exe")
+            self.assertEqual(int(manifest["size"]), os.path.getsize(installer))
+            import hashlib
+            with open(installer, "rb") as f:
+                self.assertEqual(manifest["sha256"], hashlib.sha256(f.read()).hexdigest())
+            with open(os.path.join(out, "banben.txt"), "rb") as f:
+                self.assertEqual(f.read(), b"5.10\r\n")
+            with open(os.path.join(out, "systeminfof.txt"), "rb") as f:
+                catalogue = f.read().decode("gbk")
+            with open(image, "rb") as f:
+                digest = hashlib.sha256(f.read()).hexdigest()
+            self.assertEqual(catalogue, "<line>Windows 7 旗舰版|3|http://h:1/images/w7.gho|w7.gho|纯净安装|1M|%s|</line>\r\n"
+                             % digest)
+            with open(os.path.join(out, "images", "w7.gho"), "rb") as f, open(image, "rb") as g:
+                self.assertEqual(f.read(), g.read())
+            # A version that is not numbers is refused and writes nothing more.
+            r = subprocess.run([sys.executable, publish, "--key", secret, "--out", out + "2", "--base-url", "http://h",
+                                "--version", "5.5a", "--installer", installer], capture_output=True, text=True)
+            self.assertEqual(r.returncode, 1)
+
+    def test_demo_catalogue_can_be_signed(self):
+        import make_demo_content
+        with tempfile.TemporaryDirectory() as tmp:
+            make_demo_content.make(tmp, "http://127.0.0.1:9999", 1, "gbk")
+            signing.sign_catalogue(tmp)
+            with open(os.path.join(tmp, "systeminfof.txt"), "rb") as f, open(signing.DEVELOPMENT_PUBLIC) as p, \
+                    open(os.path.join(tmp, "systeminfof.txt.sig")) as s:
+                self.assertTrue(signing.verify_bytes(p.read(), f.read(), s.read()))
+
+
 if __name__ == "__main__":
     TOOL = sys.argv.pop(1)
     unittest.main()
