@@ -47,7 +47,7 @@ target_link_options(cloud_tamper PRIVATE -municode -mconsole)
 cloud_server_test(cloud_http_test SOURCES http_catalogue_test.cpp update_offer_test.cpp
   LIBS vl_cloud_services cloud_test_signing DEPENDS cloud_fake_installer cloud_update_probe cloud_tamper)
 if(TARGET vl_cloud_page)
-  cloud_server_test(cloud_page_test SOURCES catalogue_page_test.cpp LIBS vl_cloud_page)
+  cloud_server_test(cloud_page_test SOURCES catalogue_page_test.cpp LIBS vl_cloud_page cloud_test_signing)
   target_compile_definitions(cloud_page_test PRIVATE VORLANE_SKIN_DIR="${CMAKE_SOURCE_DIR}/resources/skin")
 endif()
 if(TARGET vl_cloud_download AND TARGET xldl)
