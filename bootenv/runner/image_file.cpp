@@ -32,6 +32,7 @@ constexpr uint32_t kMethodDeflate = 1;
 constexpr uint32_t kMethodZstd = 2;
 constexpr uint32_t kSmallestBlock = 64u << 10;
 constexpr uint32_t kLargestBlock = 16u << 20;
+constexpr uint64_t kWriteBehind = 32u << 20;
 
 void Put32(unsigned char* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
@@ -340,6 +341,8 @@ struct ImageWriter::State {
     std::vector<std::thread> threads;
     Block* current = nullptr;    // the block the caller is filling
     std::atomic<uint64_t> offset{0};
+    bool regularFile = false;
+    uint64_t flushedTo = 0;      // writing back was started up to here (writer thread)
     ImageSha256 sha;
 
     bool WriteOut(const unsigned char* first, size_t firstSize, const unsigned char* second, size_t secondSize,
@@ -396,6 +399,12 @@ void ImageWriter::State::Writer() {
             return;
         }
         offset += sizeof block->header + block->StoredSize();
+        // Into a file, the disk starts writing behind us: the flush at the end then has little left to do.
+        if (regularFile && offset - flushedTo >= kWriteBehind) {
+            sync_file_range(fd, static_cast<off_t>(flushedTo), static_cast<off_t>(offset - flushedTo),
+                            SYNC_FILE_RANGE_WRITE);
+            flushedTo = offset;
+        }
         queues.Put(toHash, block);
     }
     queues.Update([&] { written = true; });
@@ -473,6 +482,8 @@ bool ImageWriter::Attach(int fd, const ImageInfo& info, std::string& error) {
     unsigned char header[kImageHeaderSize];
     EncodeHeader(s.info, header);
     if (!s.WriteOut(header, sizeof header, nullptr, 0, error)) return false;
+    struct stat st;
+    s.regularFile = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     s.offset = kImageHeaderSize;
     unsigned workers = WorkerCount();
     for (unsigned i = 0; i < workers + 4; ++i) {
