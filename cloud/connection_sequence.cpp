@@ -1,7 +1,5 @@
 #include "cloud/connection_sequence.h"
 
-#include <shellapi.h>
-
 #include <utility>
 #include <vector>
 
