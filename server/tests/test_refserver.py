@@ -343,7 +343,8 @@ class DemoContentTests(unittest.TestCase):
 
     def test_demo_images_are_at_least_100_mib_by_default(self):
         self.assertGreaterEqual(make_demo_content.DEFAULT_IMAGE_MIB, 100)
-        for *_, mib in make_demo_content.IMAGES:
+        for image in make_demo_content.IMAGES:
+            mib = image[5]
             self.assertGreaterEqual(mib or make_demo_content.DEFAULT_IMAGE_MIB, 100)
 
 
