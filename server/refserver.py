@@ -441,7 +441,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         length = end - start + 1 if res.size else 0
         self.send_response(status)
         self.send_header("Content-Type", res.ctype)
-        self.send_header("Content-Length", str(length))
+        if faults.get("no_length"):
+            # The body's end is the connection's end: nothing tells the client its size beforehand.
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(length))
         for key, value in common.items():
             self.send_header(key, value)
         if status == 206:

@@ -197,6 +197,13 @@ class FaultTests(ServerCase):
         self.assertEqual((status, len(body)), (200, len(self.image)))
         self.assertNotIn("content-range", headers)
 
+    def test_no_length_ends_the_body_with_the_connection(self):
+        self.control("fault", path="/images/a.gho", no_length=1)
+        status, headers, body = self.request("GET", "/images/a.gho")
+        self.assertEqual(status, 200)
+        self.assertNotIn("content-length", headers)
+        self.assertEqual(body, self.image)
+
     def test_shifted_content_range(self):
         self.control("fault", shift_content_range=4096)
         _, headers, _ = self.request("GET", "/images/a.gho", {"Range": "bytes=0-99"})

@@ -314,6 +314,15 @@ TEST_F(ServerTest, HugeRepliesAreFailedFetches) {
   EXPECT_EQ(FetchUrlBytes(Url(L"/big.txt"), kVersionTextLimit, body), kFetchTooLong);
   EXPECT_EQ(FetchUrlBytes(Url(L"/big.txt"), kVersionTextLimit + 1, body), kFetchOk);
   EXPECT_EQ(body, big);
+  // Without a length announced the body itself is cut at the cap: a 300 MB catalogue sent that way.
+  ASSERT_NE(test_server::Get("/_control/virtual?path=/endless.txt&size=300000000"), "\x01");
+  ASSERT_TRUE(AddFault("path=/endless.txt&no_length=1"));
+  EXPECT_EQ(FetchUrlBytes(Url(L"/endless.txt"), kCatalogueLimit, body), kFetchTooLong);
+  EXPECT_TRUE(body.empty());
+  ASSERT_TRUE(AddFault("path=/big.txt&no_length=1"));
+  EXPECT_EQ(FetchUrlBytes(Url(L"/big.txt"), kVersionTextLimit, body), kFetchTooLong);
+  EXPECT_EQ(FetchUrlBytes(Url(L"/big.txt"), kVersionTextLimit + 1, body), kFetchOk);
+  EXPECT_EQ(body, big);
 }
 
 TEST_F(ServerTest, DownloadUrlToFileKeepsOnlyACompleteOkBody) {
