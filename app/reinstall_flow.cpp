@@ -73,11 +73,17 @@ struct VerifyJob {
 DWORD WINAPI VerifyImageWorker(LPVOID param) {
   std::unique_ptr<VerifyJob> job(static_cast<VerifyJob*>(param));
   uint64_t lastShown = 0;
-  ImageVerdict verdict = VerifyImage(job->path, job->expected, [&](uint64_t done, uint64_t total) {
-    if (done - lastShown < (8u << 20) && done != total) return;
-    lastShown = done;
-    SetTextOf(job->progressLabel, PercentText(done, total));
-  });
+  ImageVerdict verdict = kImageNotChecked;
+  // A failure nobody foresaw leaves the image unchecked (the size checks follow) instead of ending the program.
+  try {
+    verdict = VerifyImage(job->path, job->expected, [&](uint64_t done, uint64_t total) {
+      if (done - lastShown < (8u << 20) && done != total) return;
+      lastShown = done;
+      SetTextOf(job->progressLabel, PercentText(done, total));
+    });
+  } catch (...) {
+    verdict = kImageNotChecked;
+  }
   PostMessageW(job->window, WM_IMAGE_VERIFIED, 0, verdict);
   return 0;
 }

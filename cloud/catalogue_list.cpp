@@ -76,6 +76,14 @@ DWORD WINAPI CatalogueThread(LPVOID param) {
   std::unique_ptr<CatalogueThreadParam> p(static_cast<CatalogueThreadParam*>(param));
   if (!p) return 0;
   ControlConnectionWindow window(p->installButton, p->connectLabel, p->ask, p->endProcess);
-  RunConnectionSequence(window);
+  // Nothing the server sends may end the program: a failure the sequence did not foresee ends in local mode.
+  try {
+    RunConnectionSequence(window);
+  } catch (...) {
+    try {
+      FinishInLocalMode(window, connection_text::kLocalModeText);
+    } catch (...) {
+    }
+  }
   return 0;
 }

@@ -133,6 +133,15 @@ int RunDownloadJob(const DownloadThreadParam& job, const WrapperFactory& makeWra
 
 DWORD WINAPI DownloadThread(LPVOID param) {
   std::unique_ptr<DownloadThreadParam> job(static_cast<DownloadThreadParam*>(param));
-  if (job) RunDownloadJob(*job, [] { return CreateDownWrapper(); });
+  if (!job) return 0;
+  // A failure nobody foresaw (memory, for one) ends the download as failed instead of the program.
+  try {
+    RunDownloadJob(*job, [] { return CreateDownWrapper(); });
+  } catch (...) {
+    try {
+      Report(*job, kDownloadFailedOutcome);
+    } catch (...) {
+    }
+  }
   return 0;
 }

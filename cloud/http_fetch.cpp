@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <exception>
 #include <memory>
 #include <new>
 #include <vector>
@@ -61,42 +62,69 @@ bool AnnouncedLength(HINTERNET request, unsigned long long& length) {
 
 }  // namespace
 
-std::wstring FetchUrlText(const std::wstring& url) {
-  InternetHandle root(OpenRoot());
-  if (!root) return std::wstring();
-  InternetHandle request(OpenUrl(root.Get(), url));
-  if (!request) return std::wstring();
-  if (!StatusIs200(request.Get())) return std::wstring();
+FetchResult FetchUrlBytes(const std::wstring& url, size_t maxBytes, std::string& body) {
+  body.clear();
+  try {
+    InternetHandle root(OpenRoot());
+    if (!root) return kFetchFailed;
+    InternetHandle request(OpenUrl(root.Get(), url));
+    if (!request) return kFetchFailed;
+    if (!StatusIs200(request.Get())) return kFetchFailed;
+    unsigned long long announced = 0;
+    if (AnnouncedLength(request.Get(), announced) && announced > maxBytes) return kFetchTooLong;
 
-  std::vector<char> body;
-  char piece[kReadPiece];
-  for (;;) {
-    DWORD got = 0;
-    if (!InternetReadFile(request.Get(), piece, kReadPiece, &got)) return std::wstring();
-    if (got == 0) break;
-    body.insert(body.end(), piece, piece + got);
+    std::string got;
+    char piece[kReadPiece];
+    for (;;) {
+      DWORD n = 0;
+      if (!InternetReadFile(request.Get(), piece, kReadPiece, &n)) return kFetchFailed;
+      if (n == 0) break;
+      if (got.size() + n > maxBytes) return kFetchTooLong;
+      got.append(piece, n);
+    }
+    body.swap(got);
+    return kFetchOk;
+  } catch (const std::exception&) {
+    body.clear();
+    return kFetchFailed;
   }
-  body.push_back('\0');
+}
 
-  int units = MultiByteToWideChar(CP_THREAD_ACP, 0, body.data(), -1, nullptr, 0);
-  if (units <= 1) return std::wstring();
+std::wstring DecodeAnsiText(const std::string& bytes) {
+  std::string z(bytes.c_str());  // up to the first NUL, as the text is read as a C string
+  if (z.empty()) return std::wstring();
+  int units = MultiByteToWideChar(CP_THREAD_ACP, 0, z.data(), static_cast<int>(z.size()), nullptr, 0);
+  if (units <= 0) return std::wstring();
   std::wstring text(static_cast<size_t>(units), L'\0');
-  if (MultiByteToWideChar(CP_THREAD_ACP, 0, body.data(), -1, &text[0], units) != units) return std::wstring();
-  text.resize(static_cast<size_t>(units - 1));
+  if (MultiByteToWideChar(CP_THREAD_ACP, 0, z.data(), static_cast<int>(z.size()), &text[0], units) != units) {
+    return std::wstring();
+  }
   return text;
+}
+
+std::wstring FetchUrlText(const std::wstring& url, size_t maxBytes) {
+  std::string body;
+  if (FetchUrlBytes(url, maxBytes, body) != kFetchOk) return std::wstring();
+  try {
+    return DecodeAnsiText(body);
+  } catch (const std::exception&) {
+    return std::wstring();
+  }
 }
 
 namespace {
 
 // Copies the body into file; answers a DownloadResult.
-int CopyBody(HINTERNET request, HANDLE file, char* buffer) {
+int CopyBody(HINTERNET request, HANDLE file, char* buffer, uint64_t maxBytes) {
   unsigned long long announced = 0;
   bool hasLength = AnnouncedLength(request, announced);
+  if (maxBytes != 0 && hasLength && announced > maxBytes) return kDownloadIncomplete;
   unsigned long long total = 0;
   for (;;) {
     DWORD got = 0;
     if (!InternetReadFile(request, buffer, kReadPiece, &got)) return kDownloadReadFailed;
     if (got == 0) break;
+    if (maxBytes != 0 && total + got > maxBytes) return kDownloadIncomplete;
     DWORD written = 0;
     if (!WriteFile(file, buffer, got, &written, nullptr) || written != got) return kDownloadWriteFailed;
     total += got;
@@ -107,7 +135,7 @@ int CopyBody(HINTERNET request, HANDLE file, char* buffer) {
 
 }  // namespace
 
-int DownloadUrlToFile(const std::wstring& url, const std::wstring& path) {
+int DownloadUrlToFile(const std::wstring& url, const std::wstring& path, uint64_t maxBytes) {
   InternetHandle root(OpenRoot());
   if (!root) return kDownloadNoInternet;
   InternetHandle request(OpenUrl(root.Get(), url));
@@ -122,7 +150,7 @@ int DownloadUrlToFile(const std::wstring& url, const std::wstring& path) {
     UniqueHandle file(CreateFileW(path.c_str(), GENERIC_ALL, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     if (!file) return kDownloadNoFile;
-    result = CopyBody(request.Get(), file.Get(), buffer.get());
+    result = CopyBody(request.Get(), file.Get(), buffer.get(), maxBytes);
   }
   if (result != kDownloadOk) DeleteFileW(path.c_str());
   return result;

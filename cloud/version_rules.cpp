@@ -1,5 +1,7 @@
 #include "cloud/version_rules.h"
 
+#include "cloud/update_manifest.h"
+
 const wchar_t kProgramVersion[] = L"5.4";
 
 bool IsWideSpace(wchar_t c) {
@@ -26,7 +28,6 @@ VersionVerdict JudgeServerVersion(const std::wstring& fetchedText) {
   if (fetchedText.empty()) return verdict;
   verdict.version = TrimWideSpace(fetchedText);
   if (verdict.version.size() > kMaxVersionLength) return verdict;
-  if (verdict.version == kProgramVersion) return verdict;
-  verdict.offer = true;
+  verdict.offer = IsNewerVersion(verdict.version, kProgramVersion);
   return verdict;
 }

@@ -15,8 +15,8 @@ bool IsWideSpace(wchar_t c);
 // Removes white space at the end, then at the start.
 std::wstring TrimWideSpace(const std::wstring& text);
 
-// What the fetched "/banben.txt" means. offer is true when an update is to be offered; version then holds
-// the trimmed text to show (possibly empty: a file of blanks differs from our version too).
+// What the fetched "/banben.txt" means. offer is true when the trimmed text is a version number greater
+// than ours, compared as numbers ("5.10" > "5.9"); version holds the trimmed text.
 struct VersionVerdict {
   bool offer = false;
   std::wstring version;

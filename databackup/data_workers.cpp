@@ -33,7 +33,18 @@ void RunDataJob(DataJobKind kind, DataJobParams& params) {
 
 DWORD RunWorker(DataJobKind kind, LPVOID arg) {
   std::unique_ptr<DataJobParams> params(static_cast<DataJobParams*>(arg));
-  if (params && params->page) RunDataJob(kind, *params);
+  if (!params || !params->page) return 0;
+  // A failure nobody foresaw (memory, for one) ends the job with a plain message instead of the program;
+  // the window still hears that the job ended.
+  try {
+    RunDataJob(kind, *params);
+  } catch (...) {
+    try {
+      params->page->SetStatusText(kind == DataJobBackup ? L"备份资料未能完成" : L"还原资料未能完成");
+    } catch (...) {
+    }
+    SendMessageW(params->mainWindow, WM_DATA_JOB_DONE, kind, 0);
+  }
   return 0;
 }
 

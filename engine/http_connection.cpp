@@ -1,4 +1,5 @@
 #include "engine/http_connection.h"
+#include "engine/http_rules.h"
 
 #include <vector>
 
@@ -77,7 +78,7 @@ DWORD SendGet(HINTERNET session, const HttpTarget& target, const std::wstring& h
   if (!connect) return GetLastError();
   DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
                 INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES |
-                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
+                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
   if (target.secure) flags |= INTERNET_FLAG_SECURE;
   InternetHandle req(HttpOpenRequestW(connect.Get(), L"GET", target.object.c_str(), nullptr, nullptr, nullptr,
                                       flags, 0));
@@ -105,6 +106,7 @@ DWORD SendGet(HINTERNET session, const HttpTarget& target, const std::wstring& h
   if (InternetQueryOptionW(req.Get(), INTERNET_OPTION_URL, url, &urlSize)) {
     answer->finalUrl.assign(url, wcsnlen(url, 2048));
   }
+  if (IsRedirectDowngrade(target.secure, answer->finalUrl)) return ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
   connection->Reset(connect.Release());
   request->Reset(req.Release());
   return ERROR_SUCCESS;
@@ -147,6 +149,7 @@ bool IsPermanentNetworkError(DWORD error) {
     case ERROR_INTERNET_SEC_CERT_REVOKED:
     case ERROR_INTERNET_SEC_CERT_ERRORS:
     case ERROR_INTERNET_REDIRECT_SCHEME_CHANGE:
+    case ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR:
       return true;
     default:
       return false;

@@ -123,3 +123,15 @@ std::wstring WidenAscii(const std::string& text) {
   for (char c : text) out.push_back(static_cast<unsigned char>(c));
   return out;
 }
+
+bool IsRedirectDowngrade(bool sentSecure, const std::wstring& finalUrl) {
+  if (!sentSecure || finalUrl.empty()) return false;
+  static const wchar_t kSecureScheme[] = L"https://";
+  if (finalUrl.size() < 8) return true;
+  for (size_t i = 0; i < 8; ++i) {
+    wchar_t c = finalUrl[i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != kSecureScheme[i]) return true;
+  }
+  return false;
+}

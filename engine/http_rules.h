@@ -43,3 +43,7 @@ int ParseRetryAfter(const std::wstring& text);
 // ASCII conversions for header values.
 std::string NarrowAscii(const std::wstring& text);
 std::wstring WidenAscii(const std::string& text);
+
+// Whether a request sent over HTTPS ended, after redirects, at an address that is not HTTPS: such an answer
+// is refused (a redirect must never lower the transport's protection).
+bool IsRedirectDowngrade(bool sentSecure, const std::wstring& finalUrl);

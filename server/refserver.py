@@ -325,9 +325,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_HEAD(self):
         self.serve(head=True)
 
+    def control_allowed(self):
+        """The control interface answers only when a test turned it on, and only to loopback clients."""
+        if not self.server.test_control:
+            return False
+        host = self.client_address[0]
+        return host == "::1" or host.startswith("127.") or host == "::ffff:127.0.0.1"
+
     def do_POST(self):
         path, _, query = self.path.partition("?")
-        if path.startswith("/_control/"):
+        if path.startswith("/_control/") and self.control_allowed():
             self.control("POST", path, query)
         else:
             self.reply(405, b"method not allowed\n", "text/plain")
@@ -335,7 +342,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def serve(self, head):
         path, _, query = self.path.partition("?")
         if path.startswith("/_control/"):
-            self.control("GET", path, query)
+            if self.control_allowed():
+                self.control("GET", path, query)
+            else:
+                self.reply(404, b"not found\n", "text/plain", head=head)
             return
         state = self.server.state
         faults = state.matching_faults(path)
@@ -431,7 +441,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         length = end - start + 1 if res.size else 0
         self.send_response(status)
         self.send_header("Content-Type", res.ctype)
-        self.send_header("Content-Length", str(length))
+        if faults.get("no_length"):
+            # The body's end is the connection's end: nothing tells the client its size beforehand.
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(length))
         for key, value in common.items():
             self.send_header(key, value)
         if status == 206:
@@ -537,6 +552,7 @@ class Server(http.server.ThreadingHTTPServer):
         super().__init__(address, Handler)
         self.state = state
         self.quiet = quiet
+        self.test_control = False  # the /_control/ interface, for tests only (see control_allowed)
         self.stopping = threading.Event()
 
 
@@ -550,6 +566,8 @@ def main(argv=None):
     parser.add_argument("--virtual", action="append", default=[], metavar="PATH=SIZE[:SEED]",
                         help="serve a virtual file of deterministic content")
     parser.add_argument("--quiet", action="store_true", help="no access log on standard error")
+    parser.add_argument("--test-control", action="store_true",
+                        help="turn on the /_control/ interface for tests (loopback clients only)")
     args = parser.parse_args(argv)
 
     state = ServerState(args.root, args.log)
@@ -558,6 +576,7 @@ def main(argv=None):
         size, _, seed = rest.partition(":")
         state.add_virtual(path, int(size), int(seed or 1))
     server = Server((args.host, args.port), state, args.quiet)
+    server.test_control = args.test_control
     port = server.server_address[1]
 
     def stop(signum, frame):

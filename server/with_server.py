@@ -27,7 +27,7 @@ def main(argv):
             os.makedirs(os.path.join(tmp, "content"))
             server_args = ["--root", os.path.join(tmp, "content")] + server_args
         server = subprocess.Popen([sys.executable, os.path.join(HERE, "refserver.py"), "--port", "0",
-                                   "--port-file", port_file, "--quiet"] + server_args,
+                                   "--port-file", port_file, "--quiet", "--test-control"] + server_args,
                                   stdout=subprocess.DEVNULL)
         try:
             for _ in range(200):

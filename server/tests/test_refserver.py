@@ -23,12 +23,13 @@ import make_demo_content  # noqa: E402
 BIG = 5 * 1024 ** 3 + 12345  # a virtual file over 4 GiB
 
 
-def start_server(root, extra=()):
+def start_server(root, extra=(), control=True):
     port_file = os.path.join(root, "..", "port")
     if os.path.exists(port_file):
         os.unlink(port_file)
     proc = subprocess.Popen([sys.executable, os.path.join(SERVER_DIR, "refserver.py"), "--root", root,
-                             "--port", "0", "--port-file", port_file, "--quiet", *extra],
+                             "--port", "0", "--port-file", port_file, "--quiet",
+                             *(["--test-control"] if control else []), *extra],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         if os.path.exists(port_file):
@@ -196,6 +197,13 @@ class FaultTests(ServerCase):
         self.assertEqual((status, len(body)), (200, len(self.image)))
         self.assertNotIn("content-range", headers)
 
+    def test_no_length_ends_the_body_with_the_connection(self):
+        self.control("fault", path="/images/a.gho", no_length=1)
+        status, headers, body = self.request("GET", "/images/a.gho")
+        self.assertEqual(status, 200)
+        self.assertNotIn("content-length", headers)
+        self.assertEqual(body, self.image)
+
     def test_shifted_content_range(self):
         self.control("fault", shift_content_range=4096)
         _, headers, _ = self.request("GET", "/images/a.gho", {"Range": "bytes=0-99"})
@@ -271,6 +279,35 @@ class LifecycleTests(unittest.TestCase):
         finally:
             shutil.rmtree(tmp)
 
+    def test_control_interface_is_off_without_the_test_switch(self):
+        tmp = tempfile.mkdtemp(prefix="refserver-life-")
+        try:
+            root = os.path.join(tmp, "c")
+            os.makedirs(root)
+            with open(os.path.join(root, "banben.txt"), "w") as f:
+                f.write("5.4")
+            proc, port, _ = start_server(root, control=False)
+            try:
+                for method, path in (("GET", "/_control/ping"), ("GET", "/_control/file?path=/banben.txt&text=9.9"),
+                                     ("POST", "/_control/shutdown"), ("GET", "/_control/fault?status=500")):
+                    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
+                    conn.request(method, path)
+                    answer = conn.getresponse()
+                    answer.read()
+                    conn.close()
+                    self.assertIn(answer.status, (404, 405), path)
+                conn = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
+                conn.request("GET", "/banben.txt")
+                answer = conn.getresponse()
+                self.assertEqual((answer.status, answer.read()), (200, b"5.4"))  # nothing changed, still running
+                conn.close()
+                self.assertIsNone(proc.poll())
+            finally:
+                proc.send_signal(signal.SIGTERM)
+                proc.wait(10)
+        finally:
+            shutil.rmtree(tmp)
+
     def test_shutdown_through_control(self):
         tmp = tempfile.mkdtemp(prefix="refserver-life-")
         try:
@@ -313,7 +350,8 @@ class DemoContentTests(unittest.TestCase):
 
     def test_demo_images_are_at_least_100_mib_by_default(self):
         self.assertGreaterEqual(make_demo_content.DEFAULT_IMAGE_MIB, 100)
-        for *_, mib in make_demo_content.IMAGES:
+        for image in make_demo_content.IMAGES:
+            mib = image[5]
             self.assertGreaterEqual(mib or make_demo_content.DEFAULT_IMAGE_MIB, 100)
 
 

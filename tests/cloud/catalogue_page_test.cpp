@@ -14,6 +14,7 @@
 #include "cloud/server_address.h"
 #include "cloud/statistics_ping.h"
 #include "test_server.h"
+#include "test_signing.h"
 #include "ui/controls.h"
 #include "ui/dialog_builder.h"
 #include "ui/layout.h"
@@ -139,11 +140,14 @@ TEST_F(ConnectionThread, CloudModeEnablesTheInstallButton) {
 }
 
 TEST_F(ConnectionThread, LocalModeWithTheUpdateQuestionDeclined) {
-  ASSERT_TRUE(test_server::PutFile(L"/banben.txt", "5.3"));
+  ASSERT_TRUE(test_server::PutFile(L"/banben.txt", "5.10"));
+  std::string manifest = test_signing::Manifest("5.10", "http://127.0.0.1:1/kxrupdate.exe", 10, std::string(64, 'a'));
+  ASSERT_TRUE(test_server::PutFile(L"/update.txt", manifest));
+  ASSERT_TRUE(test_server::PutFile(L"/update.txt.sig", test_signing::Sign(test_signing::DevelopmentSecret(), manifest)));
   ASSERT_TRUE(test_server::AddFault("path=/systeminfof.txt&status=503"));
   std::vector<std::wstring> asked = RunThread();
   ASSERT_EQ(asked.size(), 1u);
-  EXPECT_EQ(asked[0], L"Vorlane有新版本 V 5.3 立刻下载？");
+  EXPECT_EQ(asked[0], L"Vorlane有新版本 V 5.10 立刻下载？");
   EXPECT_EQ(CatalogueState.load(), -1);
   EXPECT_TRUE(install_.IsEnabled());
   EXPECT_EQ(connect_.GetText(), L" 云引擎连接失败，本地模式");

@@ -83,7 +83,7 @@ TEST(VersionRules, TrimsEveryKindOfSpace) {
   EXPECT_FALSE(IsWideSpace(L'\u200b'));  // zero width space is not a space
 }
 
-TEST(VersionRules, OfferOnlyForADifferentShortVersion) {
+TEST(VersionRules, OfferOnlyForAGreaterShortVersion) {
   struct Case {
     const wchar_t* fetched;
     bool offer;
@@ -93,12 +93,14 @@ TEST(VersionRules, OfferOnlyForADifferentShortVersion) {
       {L"5.4", false, L"5.4"},
       {L"5.4\n", false, L"5.4"},
       {L"  5.4\r\n", false, L"5.4"},
-      {L"5.3", true, L"5.3"},
+      {L"5.3", false, L"5.3"},
+      {L"5.10", true, L"5.10"},
       {L"5.40", true, L"5.40"},
-      {L"5.4a", true, L"5.4a"},
+      {L"5.4a", false, L"5.4a"},
       {L"5.4 ", false, L"5.4"},
-      {L"  \r\n ", true, L""},
-      {L"12345678901234567890", true, L"12345678901234567890"},
+      {L"  \r\n ", false, L""},
+      {L"12345678901234567890", false, L"12345678901234567890"},
+      {L"12345678.12345678.1", true, L"12345678.12345678.1"},
       {L"123456789012345678901", false, L"123456789012345678901"},
       {L" 123456789012345678901 \n", false, L"123456789012345678901"},
   };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "cloud/http_fetch.h"
 #include "cloud/server_address.h"
 #include "test_server.h"
+#include "test_signing.h"
 
 namespace {
 
@@ -36,6 +38,13 @@ class RecordingWindow : public ConnectionWindow {
   }
   void EndProcess(UINT code) override { endCode = static_cast<int>(code); }
 };
+
+// Publishes a manifest signed with the development key.
+void PublishManifest(const std::string& version, const std::string& url, size_t size, const std::string& sha256) {
+  std::string manifest = test_signing::Manifest(version, url, size, sha256);
+  ASSERT_TRUE(PutFile(L"/update.txt", manifest));
+  ASSERT_TRUE(PutFile(L"/update.txt.sig", test_signing::Sign(test_signing::DevelopmentSecret(), manifest)));
+}
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -134,23 +143,29 @@ TEST_F(ServerTest, ChineseCatalogueInCodePage936) {
   EXPECT_EQ(TheCloudState.Catalogue[0].pictureNumber, 3);
 }
 
-TEST_F(ServerTest, VersionCheckOffersForEveryOtherShortVersion) {
+TEST_F(ServerTest, VersionCheckOffersOnlyASignedGreaterVersion) {
   struct Case {
-    const char* published;  // nullptr: the file is missing
+    const char* published;   // "/banben.txt"; nullptr: missing
+    const char* manifested;  // the signed manifest's version; nullptr: no manifest
     bool offer;
-    const wchar_t* shown;
   } cases[] = {
-      {"5.4\n", false, nullptr},       {"5.4", false, nullptr},          {"5.3", true, L"5.3"},
-      {"5.40", true, L"5.40"},         {"5.4a", true, L"5.4a"},          {"123456789012345678901", false, nullptr},
-      {"  \r\n  \n", true, L""},       {"", false, nullptr},             {nullptr, false, nullptr},
+      {"5.5\n", "5.5", true},   {"5.10", "5.10", true},   {"5.40", "5.40", true},  {"5.4\n", "5.5", false},
+      {"5.3", "5.5", false},    {"5.4a", "5.5", false},   {"  \r\n  \n", "5.5", false},
+      {"", "5.5", false},       {nullptr, "5.5", false},  {"123456789012345678901", "5.5", false},
+      {"5.5", nullptr, false},  {"5.5", "5.4", false},    {"5.5", "5.3", false},   {"5.5", "5.4.0", false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.published ? c.published : "(missing)");
+    SCOPED_TRACE(std::string(c.published ? c.published : "(missing)") + " / " + (c.manifested ? c.manifested : "-"));
     ASSERT_TRUE(test_server::Reset());
     if (c.published != nullptr) {
       ASSERT_TRUE(PutFile(L"/banben.txt", c.published));
     }
-    ASSERT_TRUE(PutFile(L"/anzhuangbao.txt", "http://127.0.0.1:1/kxrupdate.exe"));
+    if (c.manifested != nullptr) {
+      std::string manifest = test_signing::Manifest(c.manifested, "http://127.0.0.1:1/kxrupdate.exe", 10,
+                                                    std::string(64, 'a'));
+      ASSERT_TRUE(PutFile(L"/update.txt", manifest));
+      ASSERT_TRUE(PutFile(L"/update.txt.sig", test_signing::Sign(test_signing::DevelopmentSecret(), manifest)));
+    }
     TheCloudState.VersionChecked = 0;
     TheCloudState.InstallerUrl.clear();
     RecordingWindow window;
@@ -162,9 +177,10 @@ TEST_F(ServerTest, VersionCheckOffersForEveryOtherShortVersion) {
       EXPECT_EQ(TheCloudState.InstallerUrl, L"");
       continue;
     }
+    std::wstring shown(c.manifested, c.manifested + strlen(c.manifested));
     ASSERT_EQ(window.questions.size(), 1u);
-    EXPECT_EQ(window.questions[0], std::wstring(L"Vorlane有新版本|Vorlane有新版本 V ") + c.shown + L" 立刻下载？");
-    EXPECT_EQ(TheCloudState.ServerVersion, c.shown);
+    EXPECT_EQ(window.questions[0], L"Vorlane有新版本|Vorlane有新版本 V " + shown + L" 立刻下载？");
+    EXPECT_EQ(TheCloudState.ServerVersion, shown);
     EXPECT_EQ(TheCloudState.InstallerUrl, L"http://127.0.0.1:1/kxrupdate.exe");
     EXPECT_TRUE(window.calls.empty());  // declined: nothing changes on the window
   }
@@ -172,6 +188,7 @@ TEST_F(ServerTest, VersionCheckOffersForEveryOtherShortVersion) {
 
 TEST_F(ServerTest, ConnectionSequenceInCloudModeAfterADeclinedOffer) {
   ASSERT_TRUE(PutFile(L"/banben.txt", "5.5"));
+  PublishManifest("5.5", "http://127.0.0.1:1/kxrupdate.exe", 10, std::string(64, 'a'));
   ASSERT_TRUE(PutFile(L"/systeminfof.txt", "<line>A|1|u|f|d|s|</line><line>B|2|u2|f2|d2|s2|</line>"));
   RecordingWindow window;
   RunConnectionSequence(window);
@@ -210,17 +227,102 @@ TEST_F(ServerTest, ConnectionSequenceInLocalModeWhenTheCatalogueIsMissing) {
 TEST_F(ServerTest, AcceptedOfferWithAFailingInstallerEndsSilently) {
   ASSERT_TRUE(PutFile(L"/banben.txt", "5.5"));
   std::wstring folder = test_server::MakeTempFolder(L"vl-tool-");
-  TheCloudState.ToolFolder = folder;
+  SetUpdateFolderParent(folder);
   std::string url(base_.begin(), base_.end());
-  ASSERT_TRUE(PutFile(L"/anzhuangbao.txt", url + "/kxrupdate.exe"));
+  PublishManifest("5.5", url + "/kxrupdate.exe", 19, test_signing::Sha256Hex("MZ not an installer"));
   ASSERT_TRUE(AddFault("path=/kxrupdate.exe&status=404&body=MZ+not+an+installer"));
   RecordingWindow window;
   window.answerYes = true;
   RunUpdateOffer(window);
   EXPECT_EQ(window.endCode, -1);
-  EXPECT_EQ(GetFileAttributesW((folder + L"\\kxrupdate.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(RemoveDirectoryW(folder.c_str()));  // empty: the private folder is gone again
   EXPECT_EQ(window.calls, (std::vector<std::wstring>{L"tip:正在下载新版本中，请稍候...", L"status:正在下载安装包..."}));
-  RemoveDirectoryW(folder.c_str());
+  SetUpdateFolderParent(L"");
+}
+
+// A signed catalogue vouches for its images by their SHA-256: entries without one are refused; a signature
+// that fails gives local mode with the reason on the status label; without a signature all is as before.
+TEST_F(ServerTest, SignedCatalogue) {
+  const std::string hash(64, 'b');
+  const std::string catalogue = "<line>A|1|u|f|d|s|" + hash + "|</line>\r\n<line>B|2|u2|f2|d2|s2|</line>\r\n"
+                                "<line>C|3|u3|f3|d3|s3|" + hash + "|</line>\r\n";
+  const std::string dev = test_signing::DevelopmentSecret();
+  struct Case {
+    const char* what;
+    std::string signature;  // empty: none published
+    std::string served;     // what the catalogue request answers
+    const wchar_t* status;
+    size_t entries;
+  } cases[] = {
+      {"valid signature", test_signing::Sign(dev, catalogue), catalogue, L"status: 云引擎连接成功，云模式", 2},
+      {"no signature", "", catalogue, L"status: 云引擎连接成功，云模式", 3},
+      {"a tampered line", test_signing::Sign(dev, catalogue),
+       "<line>A|1|http://evil/a.gho|f|d|s|" + hash + "|</line>" + catalogue.substr(catalogue.find("\r\n")),
+       L"status: 云引擎目录签名无效，本地模式", 0},
+      {"another key", test_signing::Sign(test_signing::OtherSecret(), catalogue), catalogue,
+       L"status: 云引擎目录签名无效，本地模式", 0},
+      {"a signature that is no signature", "not a signature", catalogue, L"status: 云引擎目录签名无效，本地模式", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(test_server::Reset());
+    ASSERT_TRUE(PutFile(L"/systeminfof.txt", c.served));
+    if (!c.signature.empty()) {
+      ASSERT_TRUE(PutFile(L"/systeminfof.txt.sig", c.signature));
+    }
+    TheCloudState.VersionChecked = 1;
+    RecordingWindow window;
+    RunConnectionSequence(window);
+    ASSERT_EQ(window.calls.size(), 7u);
+    EXPECT_EQ(window.calls[4], c.status);
+    EXPECT_EQ(window.calls[5], L"enable");
+    EXPECT_EQ(CatalogueState.load(), c.entries > 0 ? 1 : -1);
+    ASSERT_EQ(TheCloudState.Catalogue.size(), c.entries);
+    if (c.entries == 2) {
+      EXPECT_EQ(TheCloudState.Catalogue[0].name, L"A");
+      EXPECT_EQ(TheCloudState.Catalogue[1].name, L"C");
+    }
+  }
+}
+
+// 300 MB answers to the version, manifest and catalogue requests: each is a failed fetch, quickly, and
+// the program goes on (no update offer; local mode for the catalogue).
+TEST_F(ServerTest, HugeRepliesAreFailedFetches) {
+  const char* paths[] = {"/banben.txt", "/update.txt", "/update.txt.sig", "/systeminfof.txt"};
+  for (const char* huge : paths) {
+    SCOPED_TRACE(huge);
+    ASSERT_TRUE(test_server::Reset());
+    ASSERT_TRUE(PutFile(L"/banben.txt", "5.5"));
+    PublishManifest("5.5", "http://127.0.0.1:1/kxrupdate.exe", 10, std::string(64, 'a'));
+    ASSERT_TRUE(PutFile(L"/systeminfof.txt", "<line>A|1|u|f|d|s|</line>"));
+    ASSERT_NE(test_server::Get("/_control/file?path=" + std::string(huge) + "&delete=1"), "\x01");
+    ASSERT_NE(test_server::Get(std::string("/_control/virtual?path=") + huge + "&size=300000000"), "\x01");
+    TheCloudState.VersionChecked = 0;
+    RecordingWindow window;
+    RunConnectionSequence(window);
+    bool offer = std::string(huge) != "/banben.txt" && std::string(huge) != "/update.txt" &&
+                 std::string(huge) != "/update.txt.sig";
+    EXPECT_EQ(window.questions.size(), offer ? 1u : 0u);
+    bool cloud = std::string(huge) != "/systeminfof.txt";
+    EXPECT_EQ(CatalogueState.load(), cloud ? 1 : -1);
+  }
+  // The cap itself: one byte more than allowed fails, exactly the cap is read.
+  ASSERT_TRUE(test_server::Reset());
+  std::string body;
+  std::string big(kVersionTextLimit + 1, '5');
+  ASSERT_TRUE(PutFile(L"/big.txt", big));
+  EXPECT_EQ(FetchUrlBytes(Url(L"/big.txt"), kVersionTextLimit, body), kFetchTooLong);
+  EXPECT_EQ(FetchUrlBytes(Url(L"/big.txt"), kVersionTextLimit + 1, body), kFetchOk);
+  EXPECT_EQ(body, big);
+  // Without a length announced the body itself is cut at the cap: a 300 MB catalogue sent that way.
+  ASSERT_NE(test_server::Get("/_control/virtual?path=/endless.txt&size=300000000"), "\x01");
+  ASSERT_TRUE(AddFault("path=/endless.txt&no_length=1"));
+  EXPECT_EQ(FetchUrlBytes(Url(L"/endless.txt"), kCatalogueLimit, body), kFetchTooLong);
+  EXPECT_TRUE(body.empty());
+  ASSERT_TRUE(AddFault("path=/big.txt&no_length=1"));
+  EXPECT_EQ(FetchUrlBytes(Url(L"/big.txt"), kVersionTextLimit, body), kFetchTooLong);
+  EXPECT_EQ(FetchUrlBytes(Url(L"/big.txt"), kVersionTextLimit + 1, body), kFetchOk);
+  EXPECT_EQ(body, big);
 }
 
 TEST_F(ServerTest, DownloadUrlToFileKeepsOnlyACompleteOkBody) {

@@ -51,7 +51,7 @@ class Server:
         os.makedirs(content)
         port_file = os.path.join(tmp, "port")
         args = [sys.executable, os.path.join(ROOT, "server", "refserver.py"), "--root", content, "--port", "0",
-                "--port-file", port_file, "--quiet"]
+                "--port-file", port_file, "--quiet", "--test-control"]
         for _, _, file_name, _, _, size in RECORDS:
             args += ["--virtual", "/images/%s=%d" % (file_name, size)]
         self.proc = subprocess.Popen(args, stdout=subprocess.DEVNULL)

@@ -1,6 +1,9 @@
 // The two workers on their own threads, with a recording page and a real window receiving the completion
 // message, against the user folders of the test.
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <new>
 #include <windows.h>
 
 #include <mutex>
@@ -73,13 +76,14 @@ class MainWindow {
   HWND Handle() const { return hwnd_; }
 
   // Runs a worker on its own thread and pumps messages until its completion message arrived.
-  bool RunJob(DataJobKind kind, std::vector<std::wstring>& log, bool documents, bool favorites, bool desktop) {
+  bool RunJob(DataJobKind kind, std::vector<std::wstring>& log, bool documents, bool favorites, bool desktop,
+              std::function<std::wstring()> workFolder = &WorkFolder) {
     g_doneKind = 0;
     g_doneCount = 0;
     auto params = std::make_unique<DataJobParams>();
     params->page = std::make_unique<RecordingPage>(log, documents, favorites, desktop);
     params->mainWindow = hwnd_;
-    params->workFolder = &WorkFolder;
+    params->workFolder = std::move(workFolder);
     if (!StartDataJob(kind, std::move(params))) return false;
     DWORD deadline = GetTickCount() + 120000;
     MSG msg;
@@ -131,6 +135,19 @@ TEST(DataJobTexts, FinalTextNamesWhatDidNotGoPlainly) {
        L"还原资料完成（4个被替换的文件已保存到“D:\\VRLN\\VorlaneBak\\还原前\\20150308-140509”）"},
   };
   for (const auto& c : cases) EXPECT_EQ(DataJobFinalText(c.kind, c.stats), c.text);
+}
+
+// A failure nobody foresaw inside the job (here: no memory for the folder's name) ends it with a message,
+// and the window still hears that it ended.
+TEST(DataJobFailure, AnUnexpectedFailureEndsTheJobNotTheProgram) {
+  MainWindow window;
+  for (DataJobKind kind : {DataJobBackup, DataJobRestore}) {
+    std::vector<std::wstring> log;
+    ASSERT_TRUE(window.RunJob(kind, log, true, false, false,
+                              []() -> std::wstring { throw std::bad_alloc(); }));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), kind == DataJobBackup ? L"备份资料未能完成" : L"还原资料未能完成");
+  }
 }
 
 class DataWorkers : public ::testing::Test {

@@ -500,3 +500,19 @@ TEST(DurableWrites, FileSystemsThatCannotHoldTheFile) {
     EXPECT_EQ(ReservationFailureCode(c.size, c.error, c.fileSystem), c.code) << c.size << " " << c.error;
   }
 }
+
+TEST(HttpRules, RedirectFromHttpsToHttpIsRefused) {
+  struct Case {
+    bool secure;
+    const wchar_t* finalUrl;
+    bool refused;
+  } cases[] = {
+      {true, L"https://mirror.example/a.gho", false}, {true, L"HTTPS://mirror.example/a.gho", false},
+      {true, L"http://mirror.example/a.gho", true},   {true, L"ftp://mirror.example/a.gho", true},
+      {true, L"https:/", true},                       {true, L"", false},
+      {false, L"http://mirror.example/a.gho", false}, {false, L"https://mirror.example/a.gho", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsRedirectDowngrade(c.secure, c.finalUrl), c.refused) << c.finalUrl;
+  }
+}

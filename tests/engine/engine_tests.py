@@ -41,7 +41,7 @@ class Server:
         self.root = root
         port_file = os.path.join(root, "..", "port")
         self.proc = subprocess.Popen([sys.executable, REFSERVER, "--root", root, "--port", "0", "--port-file",
-                                      port_file, "--quiet"], stdout=subprocess.DEVNULL)
+                                      port_file, "--quiet", "--test-control"], stdout=subprocess.DEVNULL)
         for _ in range(200):
             if os.path.exists(port_file):
                 break

@@ -196,7 +196,7 @@ class Rig:
         os.makedirs(os.path.join(content, "images"))
         port_file = os.path.join(self.tmp, "port")
         args = [sys.executable, os.path.join(ROOT, "server", "refserver.py"), "--root", content, "--port", "0",
-                "--port-file", port_file, "--quiet"]
+                "--port-file", port_file, "--quiet", "--test-control"]
         for _, file_name, size, served, _, _ in IMAGES:
             if served:
                 args += ["--virtual", "/images/%s=%d:%d" % (file_name, size, len(file_name))]
