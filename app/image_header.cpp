@@ -1,0 +1,120 @@
+#include "app/image_header.h"
+
+#include <windows.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include "base/text_format.h"
+#include "base/unique_handle.h"
+
+namespace {
+
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint64_t Get64(const uint8_t* p) { return static_cast<uint64_t>(Get32(p)) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
+
+uint32_t Crc(const uint8_t* p, size_t n) {
+  return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), p, static_cast<uInt>(n)));
+}
+
+std::string TextField(const uint8_t* p, size_t room) {
+  size_t n = 0;
+  while (n < room && p[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+// One version of the container: its sizes and how its header and end record are read. A later version
+// adds a row to kFormats.
+struct ImageFormat {
+  uint32_t version;
+  uint64_t headerSize;
+  uint64_t trailerSize;
+  uint64_t blockHeaderSize;
+  uint64_t maxBlockRaw;
+  ImageFault (*check)(const ImageFormat& f, const uint8_t* head, const uint8_t* tail, uint64_t fileSize,
+                      ImageSummary& s);
+};
+
+ImageFault CheckVersion1(const ImageFormat& f, const uint8_t* h, const uint8_t* t, uint64_t fileSize,
+                         ImageSummary& s) {
+  if (Get32(h + 508) != Crc(h, 508)) return ImageFault::DamagedHeader;
+  if (Get32(h + 12) != f.headerSize || Get32(h + 16) != f.maxBlockRaw) return ImageFault::DamagedHeader;
+  s.partitionBytes = Get64(h + 32);
+  s.fileSystem = TextField(h + 80, 16);
+  if (std::memcmp(t, "VRLNEND1", 8) != 0 || Get32(t + 60) != Crc(t, 60)) return ImageFault::Unfinished;
+  s.blockCount = Get64(t + 8);
+  s.streamBytes = Get64(t + 16);
+  uint64_t n = s.blockCount;
+  // Every block but the last is full; each is stored in 1 to its raw size bytes after its own header.
+  if (n == 0 || n > fileSize / f.blockHeaderSize) return ImageFault::SizeMismatch;
+  if (s.streamBytes > n * f.maxBlockRaw || s.streamBytes <= (n - 1) * f.maxBlockRaw) return ImageFault::SizeMismatch;
+  uint64_t fixed = f.headerSize + f.trailerSize + n * f.blockHeaderSize;
+  if (fileSize < fixed + n || fileSize > fixed + s.streamBytes) return ImageFault::SizeMismatch;
+  return ImageFault::None;
+}
+
+const ImageFormat kFormats[] = {
+    {1, 512, 64, 24, 1u << 20, &CheckVersion1},
+};
+
+}  // namespace
+
+ImageFault CheckImageBytes(const uint8_t* head, size_t headSize, const uint8_t* tail, size_t tailSize,
+                           uint64_t fileSize, uint64_t targetBytes, ImageSummary& summary) {
+  summary = ImageSummary();
+  if (headSize < 12 || fileSize < 12) return ImageFault::TooShort;
+  if (std::memcmp(head, "VRLNIMG", 7) != 0) return ImageFault::UnknownFormat;
+  uint32_t version = Get32(head + 8);
+  summary.version = version;
+  for (const ImageFormat& f : kFormats) {
+    if (f.version != version) continue;
+    if (headSize < f.headerSize || tailSize < f.trailerSize || fileSize < f.headerSize + f.trailerSize)
+      return ImageFault::TooShort;
+    ImageFault fault = f.check(f, head, tail + (tailSize - f.trailerSize), fileSize, summary);
+    if (fault != ImageFault::None) return fault;
+    if (summary.fileSystem != "ntfs" && summary.fileSystem != "fat") return ImageFault::UnknownFileSystem;
+    if (targetBytes != 0 && summary.partitionBytes > targetBytes) return ImageFault::LargerThanTarget;
+    return ImageFault::None;
+  }
+  return ImageFault::UnknownVersion;
+}
+
+ImageFault CheckImageFile(const std::wstring& path, uint64_t targetBytes, ImageSummary& summary) {
+  summary = ImageSummary();
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return ImageFault::NotAFile;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(file.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return ImageFault::NotAFile;
+  uint64_t size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  uint8_t head[kImageHeadBytes] = {};
+  uint8_t tail[kImageTailBytes] = {};
+  DWORD headRead = 0;
+  if (!ReadFile(file.Get(), head, sizeof(head), &headRead, nullptr)) return ImageFault::NotAFile;
+  DWORD tailRead = 0;
+  if (size >= sizeof(tail)) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size - sizeof(tail));
+    if (!SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) ||
+        !ReadFile(file.Get(), tail, sizeof(tail), &tailRead, nullptr))
+      return ImageFault::NotAFile;
+  }
+  return CheckImageBytes(head, headRead, tail, tailRead, size, targetBytes, summary);
+}
+
+std::wstring ImageFaultMessage(ImageFault fault, const ImageSummary& summary, uint64_t targetBytes) {
+  switch (fault) {
+    case ImageFault::None: return L"";
+    case ImageFault::LargerThanTarget:
+      return Format(L"所选镜像来自%.2lfGB的分区，大于系统分区（%.2lfGB），无法还原。",
+                    static_cast<double>(summary.partitionBytes) / 1073741824.0,
+                    static_cast<double>(targetBytes) / 1073741824.0);
+    case ImageFault::UnknownVersion: return L"所选镜像的格式版本过新，本程序无法使用。";
+    default: return L"所选文件不是有效的系统镜像。";
+  }
+}
