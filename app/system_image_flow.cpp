@@ -6,6 +6,7 @@
 #include "app/environment.h"
 #include "app/flow_rules.h"
 #include "app/frame_window.h"
+#include "app/image_header.h"
 #include "app/shell_helpers.h"
 #include "boot/bcd_entry.h"
 #include "boot/ghost_job.h"
@@ -72,6 +73,13 @@ void CFrameWindowWnd::OnRestoreSystem(TNotifyUI&) {
   }
   if (!FileExists(path)) {
     Dialogs().ShowMessage(m_hWnd, kBackupImageMissingMessage, kInfoCaption, MB_OK);
+    return;
+  }
+  // A folder, a short file or a damaged image would only be refused after the restart.
+  ImageSummary summary;
+  ImageFault fault = CheckImageFile(path, 0, summary);
+  if (fault != ImageFault::None) {
+    Dialogs().ShowMessage(m_hWnd, ImageFaultMessage(fault, summary, 0), kInfoCaption, MB_OK);
     return;
   }
   int answer = Dialogs().ShowMessage(m_hWnd, SystemRestoreQuestion(source, destination), kInfoCaption, MB_YESNOCANCEL);

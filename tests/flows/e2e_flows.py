@@ -332,6 +332,28 @@ class Rig:
             print("runs kept in %s" % self.tmp)
 
 
+def small_image():
+    """A finished image of our container: one stored block of 100 bytes, taken from a 1 GiB NTFS partition."""
+    import struct
+    import zlib
+    import hashlib
+    raw = bytes(range(100))
+    block = b"VBLK" + struct.pack("<IIIII", 0, len(raw), len(raw), zlib.crc32(raw), zlib.crc32(raw)) + raw
+    head = bytearray(512)
+    head[0:8] = b"VRLNIMG1"
+    struct.pack_into("<IIIII", head, 8, 1, 512, 1 << 20, 0, 0)
+    struct.pack_into("<QQ", head, 32, 1 << 30, 1 << 20)
+    head[64:73] = b"partclone"
+    head[80:84] = b"ntfs"
+    struct.pack_into("<I", head, 508, zlib.crc32(bytes(head[:508])))
+    tail = bytearray(64)
+    tail[0:8] = b"VRLNEND1"
+    struct.pack_into("<QQ", tail, 8, 1, len(raw))
+    tail[24:56] = hashlib.sha256(block).digest()
+    struct.pack_into("<I", tail, 60, zlib.crc32(bytes(tail[:60])))
+    return bytes(head) + block + bytes(tail)
+
+
 def restore_job(source, target):
     return ('Ghost.exe -nousb -clone,mode=pload,src="%s:1",dst="%s" -fro -crcignore -sure -rb -fx '
             '-afile="GHOSTERR.TXT"\r\nrestart\r\n' % (source, target)).encode("ascii") + b"\0"
@@ -638,6 +660,8 @@ def group_system(rig):
     def chosen(_):
         os.makedirs(os.path.join(rig.drive_c, "img"), exist_ok=True)
         with open(os.path.join(rig.drive_c, "img", "mine.gho"), "wb") as f:
+            f.write(small_image())
+        with open(os.path.join(rig.drive_c, "img", "tiny.gho"), "wb") as f:
             f.write(b"image")
     t = rig.run("backup-restore", "win7", TWO_DISKS, """
 wait-page 0 30
@@ -660,6 +684,18 @@ click optrecosystem
 wait-page 2 10
 click btnrecoverysystem
 wait-msgbox 30
+choose-file C:\\img\\tiny.gho
+click btnlookrecosys
+wait-text editrecosys tiny.gho 10
+click btnrecoverysystem
+wait-msgbox 30
+note tiny refused
+choose-file C:\\img
+click btnlookrecosys
+wait-text editrecosys img 10
+click btnrecoverysystem
+wait-msgbox 30
+note folder refused
 choose-file C:\\img\\mine.gho
 click btnlookrecosys
 wait-text editrecosys mine.gho 10
@@ -682,7 +718,8 @@ dump
     boxes = t.msgboxes()
     F.check([(b[1], b[2], b[3]) for b in boxes] == [
         (3, bq, "IDCANCEL"), (3, bq, "IDNO"), (3, bq, "IDYES"),
-        (0, "备份文件不存在,请先使用备份系统功能", "IDOK"), (3, rq, "IDCANCEL"), (3, rq, "IDNO"), (3, rq, "IDYES")],
+        (0, "备份文件不存在,请先使用备份系统功能", "IDOK"), (0, "所选文件不是有效的系统镜像。", "IDOK"),
+        (0, "所选文件不是有效的系统镜像。", "IDOK"), (3, rq, "IDCANCEL"), (3, rq, "IDNO"), (3, rq, "IDYES")],
         "questions: %s" % boxes)
     notes = {n: t.index(r"^note " + n + "$") for n in
              ("cancelled", "no", "yes", "restore cancelled", "restore no", "restore yes")}
@@ -697,7 +734,8 @@ dump
     entry = system_store_entry(BACKUP_ID, "VorlaneBak", "kwldr.mbr")
     F.check(backup_args[-len(entry):] == entry, "backup boot entry: %s" % backup_args)
     restore_start = t.index(r"^script \d+: click optrecosystem")
-    F.check(not t.commands(restore_start, notes["restore cancelled"]), "restore Cancel writes nothing")
+    F.check(not t.commands(restore_start, notes["restore cancelled"]),
+            "a 5-byte file and a folder are refused and restore Cancel writes nothing")
     seg2 = t.lines[notes["restore cancelled"]:notes["restore no"]]
     seg3 = t.lines[notes["restore no"]:notes["restore yes"]]
     F.check(any(l.startswith("command ") for l in seg2) and not any(l.startswith("restart ") for l in seg2),
