@@ -27,22 +27,31 @@ std::string TextField(const uint8_t* p, size_t room) {
   return std::string(reinterpret_cast<const char*>(p), n);
 }
 
-// One version of the container: its sizes and how its header and end record are read. A later version
-// adds a row to kFormats.
+// One version of the container: its fixed sizes and the block sizes and compressions its header may name.
+// A later version adds a row to kFormats.
 struct ImageFormat {
   uint32_t version;
   uint64_t headerSize;
   uint64_t trailerSize;
   uint64_t blockHeaderSize;
-  uint64_t maxBlockRaw;
-  ImageFault (*check)(const ImageFormat& f, const uint8_t* head, const uint8_t* tail, uint64_t fileSize,
-                      ImageSummary& s);
+  uint32_t smallestBlock;  // block sizes are powers of two in [smallestBlock, largestBlock]
+  uint32_t largestBlock;
+  uint32_t compression;    // the one compression besides 0 (stored) this version uses
 };
 
-ImageFault CheckVersion1(const ImageFormat& f, const uint8_t* h, const uint8_t* t, uint64_t fileSize,
-                         ImageSummary& s) {
+bool KnownBlockSize(const ImageFormat& f, uint32_t blockSize) {
+  bool powerOfTwo = blockSize != 0 && (blockSize & (blockSize - 1)) == 0;
+  return powerOfTwo && blockSize >= f.smallestBlock && blockSize <= f.largestBlock;
+}
+
+// Header, end record and the file size against the block count; the layout is the same in every version.
+ImageFault CheckLayout(const ImageFormat& f, const uint8_t* h, const uint8_t* t, uint64_t fileSize,
+                       ImageSummary& s) {
   if (Get32(h + 508) != Crc(h, 508)) return ImageFault::DamagedHeader;
-  if (Get32(h + 12) != f.headerSize || Get32(h + 16) != f.maxBlockRaw) return ImageFault::DamagedHeader;
+  uint32_t blockSize = Get32(h + 16);
+  uint32_t compression = Get32(h + 20);
+  if (Get32(h + 12) != f.headerSize || !KnownBlockSize(f, blockSize)) return ImageFault::DamagedHeader;
+  if (compression != 0 && compression != f.compression) return ImageFault::DamagedHeader;
   s.partitionBytes = Get64(h + 32);
   s.fileSystem = TextField(h + 80, 16);
   if (std::memcmp(t, "VRLNEND1", 8) != 0 || Get32(t + 60) != Crc(t, 60)) return ImageFault::Unfinished;
@@ -51,14 +60,16 @@ ImageFault CheckVersion1(const ImageFormat& f, const uint8_t* h, const uint8_t* 
   uint64_t n = s.blockCount;
   // Every block but the last is full; each is stored in 1 to its raw size bytes after its own header.
   if (n == 0 || n > fileSize / f.blockHeaderSize) return ImageFault::SizeMismatch;
-  if (s.streamBytes > n * f.maxBlockRaw || s.streamBytes <= (n - 1) * f.maxBlockRaw) return ImageFault::SizeMismatch;
+  if (s.streamBytes > n * blockSize || s.streamBytes <= (n - 1) * blockSize) return ImageFault::SizeMismatch;
   uint64_t fixed = f.headerSize + f.trailerSize + n * f.blockHeaderSize;
   if (fileSize < fixed + n || fileSize > fixed + s.streamBytes) return ImageFault::SizeMismatch;
   return ImageFault::None;
 }
 
+// Version 1: blocks of 1 MiB, deflate. Version 2: blocks of 64 KiB to 16 MiB (4 MiB written), zstd.
 const ImageFormat kFormats[] = {
-    {1, 512, 64, 24, 1u << 20, &CheckVersion1},
+    {1, 512, 64, 24, 1u << 20, 1u << 20, 1},
+    {2, 512, 64, 24, 1u << 16, 1u << 24, 2},
 };
 
 }  // namespace
@@ -74,7 +85,7 @@ ImageFault CheckImageBytes(const uint8_t* head, size_t headSize, const uint8_t* 
     if (f.version != version) continue;
     if (headSize < f.headerSize || tailSize < f.trailerSize || fileSize < f.headerSize + f.trailerSize)
       return ImageFault::TooShort;
-    ImageFault fault = f.check(f, head, tail + (tailSize - f.trailerSize), fileSize, summary);
+    ImageFault fault = CheckLayout(f, head, tail + (tailSize - f.trailerSize), fileSize, summary);
     if (fault != ImageFault::None) return fault;
     if (summary.fileSystem != "ntfs" && summary.fileSystem != "fat") return ImageFault::UnknownFileSystem;
     if (targetBytes != 0 && summary.partitionBytes > targetBytes) return ImageFault::LargerThanTarget;

@@ -32,13 +32,13 @@ struct Built {
 };
 
 Built MakeImage(uint64_t blocks, uint64_t lastRaw, uint64_t storedPerBlock, uint64_t partitionBytes,
-                const char* fs = "ntfs") {
+                const char* fs = "ntfs", uint32_t version = 1, uint64_t blockSize = kMiB) {
   Built b;
   std::memcpy(b.head.data(), "VRLNIMG1", 8);
-  Put32(b.head, 8, 1);
+  Put32(b.head, 8, version);
   Put32(b.head, 12, 512);
-  Put32(b.head, 16, 1u << 20);
-  Put32(b.head, 20, 1);
+  Put32(b.head, 16, static_cast<uint32_t>(blockSize));
+  Put32(b.head, 20, version == 1 ? 1 : 2);
   Put32(b.head, 24, 3);
   Put64(b.head, 32, partitionBytes);
   std::memcpy(b.head.data() + 64, "partclone", 9);
@@ -46,7 +46,7 @@ Built MakeImage(uint64_t blocks, uint64_t lastRaw, uint64_t storedPerBlock, uint
   b.SealHead();
   std::memcpy(b.tail.data(), "VRLNEND1", 8);
   Put64(b.tail, 8, blocks);
-  Put64(b.tail, 16, (blocks - 1) * kMiB + lastRaw);
+  Put64(b.tail, 16, (blocks - 1) * blockSize + lastRaw);
   b.SealTail();
   b.fileSize = 512 + blocks * (24 + storedPerBlock) + 64;
   return b;
@@ -69,6 +69,46 @@ TEST(ImageHeader, AcceptsAFinishedImageThatFitsTheTarget) {
   EXPECT_EQ(s.fileSystem, "ntfs");
   // A compressed image is smaller than its stream; a FAT image is accepted as well.
   EXPECT_EQ(Check(MakeImage(100, 512, 4096, 1ull << 30, "fat"), 1ull << 30), ImageFault::None);
+}
+
+// Version 2 (zstd, 4 MiB blocks written, any power of two from 64 KiB to 16 MiB read): what the imaging
+// environment writes today, so the program's restore must accept it and refuse its damage alike.
+TEST(ImageHeader, ReadsVersionTwo) {
+  ImageSummary s;
+  EXPECT_EQ(Check(MakeImage(25, 4 * kMiB, 4 * kMiB, 10ull << 30, "ntfs", 2, 4 * kMiB), 60ull << 30, &s),
+            ImageFault::None);
+  EXPECT_EQ(s.version, 2u);
+  EXPECT_EQ(s.blockCount, 25u);
+  EXPECT_EQ(Check(MakeImage(3, 100, 50, 1ull << 30, "fat", 2, 1u << 16), 1ull << 30), ImageFault::None);
+  EXPECT_EQ(Check(MakeImage(3, 100, 50, 1ull << 30, "fat", 2, 1u << 24), 1ull << 30), ImageFault::None);
+
+  struct Case {
+    const char* what;
+    std::function<void(Built&)> damage;
+    ImageFault expected;
+  };
+  const Case cases[] = {
+      {"block size not a power of two", [](Built& b) { Put32(b.head, 16, 3u << 20); b.SealHead(); },
+       ImageFault::DamagedHeader},
+      {"block size too small", [](Built& b) { Put32(b.head, 16, 1u << 15); b.SealHead(); }, ImageFault::DamagedHeader},
+      {"block size too large", [](Built& b) { Put32(b.head, 16, 1u << 25); b.SealHead(); }, ImageFault::DamagedHeader},
+      {"deflate in version 2", [](Built& b) { Put32(b.head, 20, 1); b.SealHead(); }, ImageFault::DamagedHeader},
+      // Cut below one stored byte per block (any size above it could be a well-compressed image).
+      {"file cut short", [](Built& b) { b.fileSize = 512 + 64 + 25 * 24 + 10; }, ImageFault::SizeMismatch},
+      {"stream longer than the blocks hold", [](Built& b) { Put64(b.tail, 16, 101 * kMiB); b.SealTail(); },
+       ImageFault::SizeMismatch},
+      {"end record damaged", [](Built& b) { b.tail[17] ^= 1; }, ImageFault::Unfinished},
+  };
+  for (const Case& c : cases) {
+    Built b = MakeImage(25, 4 * kMiB, 4 * kMiB, 10ull << 30, "ntfs", 2, 4 * kMiB);
+    c.damage(b);
+    EXPECT_EQ(Check(b, 60ull << 30), c.expected) << c.what;
+  }
+  // Zstd is not a compression of version 1.
+  Built v1 = MakeImage(100, kMiB, kMiB, 10ull << 30);
+  Put32(v1.head, 20, 2);
+  v1.SealHead();
+  EXPECT_EQ(Check(v1, 60ull << 30), ImageFault::DamagedHeader);
 }
 
 TEST(ImageHeader, RefusesWhatCannotWork) {
