@@ -12,6 +12,7 @@
 #include "app/image_check.h"
 #include "app/shell_helpers.h"
 #include "app/window_messages.h"
+#include "base/folders.h"
 #include "base/sha256_file.h"
 #include "base/text_format.h"
 #include "base/unique_handle.h"

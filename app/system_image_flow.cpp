@@ -7,6 +7,7 @@
 #include "app/flow_rules.h"
 #include "app/frame_window.h"
 #include "app/shell_helpers.h"
+#include "base/folders.h"
 #include "boot/bcd_entry.h"
 #include "boot/ghost_job.h"
 #include "sysinfo/disk_table.h"

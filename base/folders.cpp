@@ -27,6 +27,8 @@ bool CreateFolderWithParents(const std::wstring& path, const LateBoundCalls& cal
   return IsExistingFolder(path);
 }
 
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 bool GetSpecialFolderShortPath(wchar_t* buffer, int csidl) {
   HRESULT init = CoInitialize(nullptr);
   bool result = false;

@@ -8,6 +8,9 @@
 // true when the folder exists afterwards.
 bool CreateFolderWithParents(const std::wstring& path, const LateBoundCalls& calls = SystemCalls());
 
+// True when the path names an existing file or folder.
+bool FileExists(const std::wstring& path);
+
 // Resolves a shell folder (CSIDL id) to its short 8.3 path in buffer (kPathCapacity units); false when any
 // step fails.
 bool GetSpecialFolderShortPath(wchar_t* buffer, int csidl);

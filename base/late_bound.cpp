@@ -18,6 +18,7 @@ LateBoundCalls ResolveSystemCalls() {
   Resolve(calls.getFirmwareEnvironmentVariableW, kernel, "GetFirmwareEnvironmentVariableW");
   Resolve(calls.shCreateDirectory, shell, MAKEINTRESOURCEA(165));
   Resolve(calls.freeLibraryAndExitThread, kernel, "FreeLibraryAndExitThread");
+  Resolve(calls.createHardLinkW, kernel, "CreateHardLinkW");
   Resolve(calls.wineGetVersion, ntdll, "wine_get_version");
   return calls;
 }
@@ -69,6 +70,10 @@ bool ShellCreateFolder(const std::wstring& path, const LateBoundCalls& calls) {
 void FreeLibraryAndExit(HMODULE held, DWORD code, const LateBoundCalls& calls) {
   if (held != nullptr && calls.freeLibraryAndExitThread != nullptr) calls.freeLibraryAndExitThread(held, code);
   ExitThread(code);
+}
+
+bool CreateHardLinkIfAble(const std::wstring& link, const std::wstring& target, const LateBoundCalls& calls) {
+  return calls.createHardLinkW != nullptr && calls.createHardLinkW(link.c_str(), target.c_str(), nullptr) != FALSE;
 }
 
 bool RunsUnderWine(const LateBoundCalls& calls) { return calls.wineGetVersion != nullptr; }

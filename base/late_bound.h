@@ -14,6 +14,7 @@ struct LateBoundCalls {
   DWORD(WINAPI* getFirmwareEnvironmentVariableW)(LPCWSTR, LPCWSTR, PVOID, DWORD) = nullptr; // XP on
   int(WINAPI* shCreateDirectory)(HWND, LPCWSTR) = nullptr;  // shell32, exported by ordinal 165 only
   void(WINAPI* freeLibraryAndExitThread)(HMODULE, DWORD) = nullptr;
+  BOOL(WINAPI* createHardLinkW)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) = nullptr;
   const char*(CDECL* wineGetVersion)() = nullptr;           // ntdll under Wine only
 };
 
@@ -37,5 +38,9 @@ bool ShellCreateFolder(const std::wstring& path, const LateBoundCalls& calls = S
 // Ends the calling thread with code, giving back one reference to held in the same step; without the call
 // (or without a module) the thread ends keeping the reference.
 [[noreturn]] void FreeLibraryAndExit(HMODULE held, DWORD code, const LateBoundCalls& calls = SystemCalls());
+// Makes link a second name of the existing file target; false without the call (nothing done) or when it
+// fails (another volume, a file system without links).
+bool CreateHardLinkIfAble(const std::wstring& link, const std::wstring& target,
+                          const LateBoundCalls& calls = SystemCalls());
 // True under Wine.
 bool RunsUnderWine(const LateBoundCalls& calls = SystemCalls());

@@ -6,13 +6,9 @@
 
 namespace DuiLib {
 
-CRITICAL_SECTION& UiLockSection() {
-  static CRITICAL_SECTION* section = [] {
-    static CRITICAL_SECTION cs;
-    InitializeCriticalSection(&cs);
-    return &cs;
-  }();
-  return *section;
+SimpleLock& UiLock() {
+  static SimpleLock* lock = new SimpleLock();
+  return *lock;
 }
 
 CControlUI::CControlUI() = default;

@@ -40,6 +40,7 @@ TEST(LateBound, WineOffersEveryCall) {
   EXPECT_NE(calls.getFirmwareEnvironmentVariableW, nullptr);
   EXPECT_NE(calls.shCreateDirectory, nullptr);
   EXPECT_NE(calls.freeLibraryAndExitThread, nullptr);
+  EXPECT_NE(calls.createHardLinkW, nullptr);
   EXPECT_TRUE(RunsUnderWine());
   DWORD major = 0, minor = 0, build = 0;
   EXPECT_TRUE(NtVersionNumbers(major, minor, build));
@@ -56,6 +57,7 @@ TEST(LateBound, MissingCallsGiveTheOldSystemsAnswers) {
   EXPECT_FALSE(VolumePathNamesOf(L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\", names, kNoCalls));
   EXPECT_FALSE(UefiFirmwareReported(kNoCalls));
   EXPECT_FALSE(RunsUnderWine(kNoCalls));
+  EXPECT_FALSE(CreateHardLinkIfAble(ScratchFolder(L"link"), ScratchFolder(L"target"), kNoCalls));
   std::wstring folder = ScratchFolder(L"shell");
   EXPECT_FALSE(ShellCreateFolder(folder, kNoCalls));
   EXPECT_FALSE(IsFolder(folder));
@@ -67,9 +69,11 @@ TEST(LateBound, FoldersAreMadeLevelByLevelWithoutTheShell) {
   ASSERT_FALSE(IsFolder(top));
   EXPECT_TRUE(CreateFolderWithParents(deepest, kNoCalls));
   EXPECT_TRUE(IsFolder(deepest));
+  EXPECT_TRUE(FileExists(deepest));
   EXPECT_TRUE(CreateFolderWithParents(deepest, kNoCalls));  // already there
   RemoveFolders(deepest, 4);
   EXPECT_FALSE(IsFolder(top));
+  EXPECT_FALSE(FileExists(top));
 
   EXPECT_TRUE(CreateFolderWithParents(deepest));  // through the shell
   EXPECT_TRUE(IsFolder(deepest));
@@ -145,6 +149,26 @@ TEST(LateBound, PresentCallsAreAskedAndTheirAnswersKept) {
 
   calls.wineGetVersion = [](void) -> const char* { return "test"; };
   EXPECT_TRUE(RunsUnderWine(calls));
+}
+
+TEST(LateBound, HardLinksNameTheSameFileOrFailWithoutTheCall) {
+  std::wstring target = ScratchFolder(L"target.txt");
+  std::wstring link = ScratchFolder(L"link.txt");
+  HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, "same", 4, &written, nullptr);
+  CloseHandle(file);
+  EXPECT_FALSE(CreateHardLinkIfAble(link, target, kNoCalls));
+  EXPECT_FALSE(FileExists(link));
+  if (CreateHardLinkIfAble(link, target)) {  // the file system of the Wine prefix may not hold links
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExW(link.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 4u);
+  }
+  EXPECT_FALSE(CreateHardLinkIfAble(link, ScratchFolder(L"missing.txt")));  // nothing to link to
+  DeleteFileW(link.c_str());
+  DeleteFileW(target.c_str());
 }
 
 TEST(LateBound, VolumePathNamesGrowTheBufferOnce) {
