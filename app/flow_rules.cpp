@@ -14,6 +14,20 @@ const wchar_t kPartitionError2Message[] = L"读取分区发生错误2。";
 const wchar_t kBackupImageMissingMessage[] = L"备份文件不存在,请先使用备份系统功能";
 const wchar_t kImageHashMismatchMessage[] = L"镜像文件校验失败，请重新下载！";
 const wchar_t kVerifyingText[] = L"校验中";
+const wchar_t kKeepPartialQuestion[] =
+    L"是否保留已下载的部分？\r\n保留\"是\"，下次下载该系统时从中断处继续；删除\"否\"。";
+const wchar_t kTooLargeForFat32Message[] = L"下载目录所在分区为FAT32格式，无法保存大于4GB的文件。";
+
+std::wstring FinalNameHeldMessage(const std::wstring& imagePath, bool readOnly) {
+  const wchar_t* why = readOnly ? L"是只读文件" : L"正被其他程序使用";
+  const wchar_t* how = readOnly ? L"去掉它的只读属性" : L"关闭使用它的程序";
+  return Format(L"镜像已下载完成，但同名的文件\u201C%s\u201D%s，无法替换。已下载的数据已保留，%s后再次安装此系统即可完成。",
+                imagePath.c_str(), why, how);
+}
+
+std::wstring ImageNameInvalidMessage(const std::wstring& fileName) {
+  return Format(L"镜像文件名\u201C%s\u201D无效，无法下载。", fileName.c_str());
+}
 const char kRestartCommand[] = "cmd /c shutdown -r -t 0";
 
 bool ImageLargeEnough(int64_t sizeInBytes) { return sizeInBytes / 1024 / 1024 >= 100; }

@@ -23,6 +23,12 @@ PreparationBlock CheckPreparation(int32_t osIndex, bool uefiFirmware);
 // The message shown for a block (caption "提示"); empty for None.
 const wchar_t* PreparationBlockMessage(PreparationBlock block);
 
+// Why a complete image could not take its name, with the path of the file that holds it: read-only, or
+// in use by another program. The downloaded data is kept and the text says how to finish.
+std::wstring FinalNameHeldMessage(const std::wstring& imagePath, bool readOnly);
+// The message for a catalogue file name that breaks the shared file-name rule.
+std::wstring ImageNameInvalidMessage(const std::wstring& fileName);
+
 // Messages of the flows.
 extern const wchar_t kImageExistsQuestion[];       // "当前镜像文件已存在，是否覆盖？"
 extern const wchar_t kAbandonQuestion[];           // "是否确定返回主界面重新选择操作系统?"
@@ -35,4 +41,6 @@ extern const wchar_t kPartitionError2Message[];    // "读取分区发生错误2
 extern const wchar_t kBackupImageMissingMessage[]; // "备份文件不存在,请先使用备份系统功能"
 extern const wchar_t kImageHashMismatchMessage[];  // "镜像文件校验失败，请重新下载！"
 extern const wchar_t kVerifyingText[];             // "校验中"
+extern const wchar_t kKeepPartialQuestion[];       // abandoning: keep the partial file for a later resume?
+extern const wchar_t kTooLargeForFat32Message[];   // "下载目录所在分区为FAT32格式，无法保存大于4GB的文件。"
 extern const char kRestartCommand[];               // "cmd /c shutdown -r -t 0"

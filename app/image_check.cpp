@@ -19,12 +19,3 @@ ImageVerdict VerifyImage(const std::wstring& path, const std::wstring& expected,
   DeleteFileW(path.c_str());
   return kImageMismatch;
 }
-
-bool IsPlainFileName(const std::wstring& name) {
-  if (name.empty() || name == L"." || name == L"..") return false;
-  for (wchar_t c : name) {
-    if (c < 0x20) return false;
-    if (wcschr(L"\\/:*?\"<>|", c) != nullptr) return false;
-  }
-  return true;
-}

@@ -15,6 +15,3 @@ enum ImageVerdict : int {
 ImageVerdict VerifyImage(const std::wstring& path, const std::wstring& expected,
                          const std::function<void(uint64_t done, uint64_t total)>& progress = {});
 
-// True when a catalogue file name names a file directly in the download folder: not empty, no folder
-// separators, no drive, not "." or "..", and no characters Windows refuses in names.
-bool IsPlainFileName(const std::wstring& name);

@@ -12,6 +12,7 @@
 #include "app/image_check.h"
 #include "app/shell_helpers.h"
 #include "app/window_messages.h"
+#include "base/file_name_rule.h"
 #include "base/folders.h"
 #include "base/sha256_file.h"
 #include "base/text_format.h"
@@ -120,19 +121,21 @@ void CFrameWindowWnd::StartImageDownload() {
   if (entry == nullptr) return;
   Environment& env = TheEnvironment;
   std::wstring path;
-  // A record whose file name would leave the download folder is refused before anything is touched.
-  if (!IsPlainFileName(entry->fileName) || !JoinPath(path, env.DownloadFolder, entry->fileName)) {
-    Dialogs().ShowMessage(m_hWnd, kDownloadFailedMessage, kInfoCaption, MB_OK);
+  // A file name the engine would refuse (the rule is shared) is refused here, before anything is asked or
+  // touched.
+  if (!IsUsableFileName(entry->fileName) || !JoinPath(path, env.DownloadFolder, entry->fileName)) {
+    Dialogs().ShowMessage(m_hWnd, ImageNameInvalidMessage(entry->fileName), kInfoCaption, MB_OK);
     return;
   }
   env.ImagePath = path;
 
+  bool replace = false;
   if (FileExists(path)) {
     if (Dialogs().ShowMessage(m_hWnd, kImageExistsQuestion, kInfoCaption, MB_YESNO) != IDYES) {
       CheckExistingImage();
       return;
     }
-    DeleteFileW(path.c_str());
+    replace = true;
   }
 
   SetPageOptionsEnabled(false);
@@ -142,6 +145,7 @@ void CFrameWindowWnd::StartImageDownload() {
   // No monitor runs here, so flags left over from an earlier download must not reach the new one.
   DownloadPaused = 0;
   DownloadStopRequested = 0;
+  DownloadDiscardPartial = 0;
 
   auto* job = new DownloadThreadParam;
   job->progressLabel = labdownpro;
@@ -152,6 +156,14 @@ void CFrameWindowWnd::StartImageDownload() {
   job->downloadFolder = env.DownloadFolder;
   job->window = m_hWnd;
   job->entryIndex = SelectedImageIndex;
+  if (replace) {
+    // The old image goes only once the engine has accepted the new task; the user agreed to overwrite it,
+    // read-only or not.
+    job->onAccepted = [path]() {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    };
+  }
   std::wstring expected = entry->sha256;
   CControlUI* speed = labdownspeed;
   CControlUI* pause = btnpause;
@@ -234,7 +246,11 @@ void CFrameWindowWnd::OnPauseDownload(TNotifyUI&) {
 }
 
 void CFrameWindowWnd::OnStopDownload(TNotifyUI&) {
-  if (Dialogs().ShowMessage(m_hWnd, kAbandonQuestion, kInfoCaption, MB_YESNO) == IDYES) DownloadStopRequested = 1;
+  if (Dialogs().ShowMessage(m_hWnd, kAbandonQuestion, kInfoCaption, MB_YESNO) != IDYES) return;
+  // The partial file stays for a later resume unless the user chooses to delete it.
+  bool keep = Dialogs().ShowMessage(m_hWnd, kKeepPartialQuestion, kInfoCaption, MB_YESNO) == IDYES;
+  DownloadDiscardPartial = keep ? 0 : 1;
+  DownloadStopRequested = 1;
 }
 
 void CFrameWindowWnd::OnDownloadEvent(WPARAM wParam, LPARAM lParam) {
@@ -248,6 +264,18 @@ void CFrameWindowWnd::OnDownloadEvent(WPARAM wParam, LPARAM lParam) {
       Dialogs().ShowMessage(m_hWnd, kDownloadFailedMessage, kInfoCaption, MB_OK);
       break;
     case kDownloadAbandoned:
+      ShowMainPage();
+      break;
+    case kDownloadFinalNameHeld: {
+      // The complete data waits under the engine's temporary name; the message says what holds the name.
+      DWORD attributes = GetFileAttributesW(TheEnvironment.ImagePath.c_str());
+      bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+      Dialogs().ShowMessage(m_hWnd, FinalNameHeldMessage(TheEnvironment.ImagePath, readOnly), kInfoCaption, MB_OK);
+      ShowMainPage();
+      break;
+    }
+    case kDownloadTooLargeForVolume:
+      Dialogs().ShowMessage(m_hWnd, kTooLargeForFat32Message, kInfoCaption, MB_OK);
       ShowMainPage();
       break;
     case kDownloadVerifyFailed:

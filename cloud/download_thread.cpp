@@ -46,6 +46,7 @@ void WrapperEngine::QueryTask(uintptr_t task, TaskFigures& figures) {
   XlTaskInfo& info = info_->info;
   wrapper_->QueryTaskInfoEx(AsTask(task), info);
   figures.status = info.status;
+  figures.failCode = info.failCode;
   // The engine's name field need not be terminated: read at most its capacity.
   const size_t capacity = sizeof(info.fileName) / sizeof(info.fileName[0]);
   figures.engineFileName.assign(info.fileName, wcsnlen(info.fileName, capacity));
@@ -92,6 +93,7 @@ bool JobForEntry(const DownloadThreadParam& job, DownloadJob& out) {
   out.imageUrl = entry.imageUrl;
   out.fileName = entry.fileName;
   out.folder = job.downloadFolder;
+  out.onAccepted = job.onAccepted;
   return true;
 }
 

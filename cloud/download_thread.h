@@ -16,7 +16,9 @@ class CControlUI;
 }
 class DownWrapper;
 
-// The result message: wParam kDownloadEventWParam, lParam 0 downloaded, 1 failed, 2 stopped by the user.
+// The result message: wParam kDownloadEventWParam, lParam 0 downloaded, 1 failed, 2 stopped by the user,
+// 4 complete but the final name is held by another file (the data is kept), 5 too large for the folder's
+// file system.
 constexpr UINT kDownloadEventMessage = WM_USER + 101;
 constexpr WPARAM kDownloadEventWParam = 10;
 
@@ -33,6 +35,9 @@ struct DownloadThreadParam {
   // Optional: runs on the thread once the image is complete, before the report, and answers the lParam to
   // report instead of 0 (the reinstall flow verifies the image here).
   std::function<int()> checkComplete;
+  // Optional: runs on the thread once the engine accepted the task, before it starts (the reinstall flow
+  // removes the image the user chose to overwrite here, never earlier).
+  std::function<void()> onAccepted;
 };
 
 // Thread procedure: param is a DownloadThreadParam* (deleted at the end). Returns 0.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 #include "base/late_bound.h"
+#include "engine/durable_files.h"
 #include "engine/http_rules.h"
 #include "engine/xldl.h"
 
@@ -29,22 +30,6 @@ bool ReadWholeFile(HANDLE file, std::vector<uint8_t>* out) {
   DWORD got = 0;
   if (out->empty()) return true;
   return ReadFile(file, out->data(), static_cast<DWORD>(out->size()), &got, nullptr) && got == out->size();
-}
-
-bool WriteAt(HANDLE file, int64_t offset, const void* data, DWORD size, DWORD* error) {
-  OVERLAPPED ov = {};
-  ov.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
-  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD written = 0;
-  if (!WriteFile(file, data, size, &written, &ov)) {
-    *error = GetLastError();
-    return false;
-  }
-  if (written != size) {
-    *error = ERROR_DISK_FULL;  // a disk file takes fewer bytes only when its volume has no room left
-    return false;
-  }
-  return true;
 }
 
 bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
@@ -223,6 +208,7 @@ bool DownloadRun::Prepare() {
     Fail(kXlFailCreatePath);
     return false;
   }
+  fileSystem_ = FileSystemOf(params_.folder);
   DownloadState state;
   bool resume = false;
   {
@@ -373,30 +359,31 @@ DWORD WINAPI DownloadRun::WorkerMain(void* arg) {
   ExitEngineThread(start.held, 0);
 }
 
+bool DownloadRun::SnapshotState(DownloadState* state, HANDLE* data, HANDLE* stateFile) {
+  // Called with the lock held.
+  if (!data_ || !state_ || plan_.Total() == RangePlan::kUnknownEnd || !rangesSupported_) return false;
+  state->sequence = ++stateSequence_;
+  state->total = plan_.Total();
+  state->urlHash = TextHash(params_.url);
+  state->rangesSupported = true;
+  state->etag = etag_;
+  state->lastModified = lastModified_;
+  state->done = plan_.Done();
+  *data = data_.Get();
+  *stateFile = state_.Get();
+  return true;
+}
+
 void DownloadRun::SaveState() {
   DownloadState state;
   HANDLE data, stateFile;
   {
     LockHolder hold(lock_);
-    if (!data_ || !state_ || plan_.Total() == RangePlan::kUnknownEnd || !rangesSupported_) return;
-    state.sequence = ++stateSequence_;
-    state.total = plan_.Total();
-    state.urlHash = TextHash(params_.url);
-    state.rangesSupported = true;
-    state.etag = etag_;
-    state.lastModified = lastModified_;
-    state.done = plan_.Done();
-    data = data_.Get();
-    stateFile = state_.Get();
+    if (!SnapshotState(&state, &data, &stateFile)) return;
     lastSave_ = GetTickCount();
   }
-  // Everything counted in the snapshot was written before it was taken: flushing the data first means
-  // the state never claims bytes that are not on disk.
-  FlushFileBuffers(data);
-  std::vector<uint8_t> slot = EncodeStateSlot(state);
-  DWORD error = 0;
-  int64_t offset = static_cast<int64_t>(state.sequence % 2) * static_cast<int64_t>(kStateSlotSize);
-  if (WriteAt(stateFile, offset, slot.data(), static_cast<DWORD>(slot.size()), &error)) FlushFileBuffers(stateFile);
+  // Everything counted in the snapshot was written (under the lock) before it was taken.
+  SaveStateAfterData(files_, data, stateFile, state);
   LockHolder hold(lock_);
   savedBytes_ = IntervalBytes(state.done);
 }
@@ -417,30 +404,37 @@ void DownloadRun::EndRun(int32_t status) {
 }
 
 void DownloadRun::Finish() {
-  HANDLE data;
+  DownloadState complete;
+  HANDLE data = nullptr, stateFile = nullptr;
+  bool haveState;
   int64_t total;
   {
     LockHolder hold(lock_);
     stopped_ = true;
-    data = data_.Get();
+    haveState = SnapshotState(&complete, &data, &stateFile);
+    if (!haveState) data = data_.Get();
     total = plan_.Total();
   }
   ended_ = true;
   SetEvent(stopEvent_.Get());
-  LARGE_INTEGER end;
-  end.QuadPart = total;
-  bool ok = SetFilePointerEx(data, end, nullptr, FILE_BEGIN) && SetEndOfFile(data) && FlushFileBuffers(data);
+  complete.total = total;
+  bool durable;
+  if (haveState) {
+    durable = MakeCompleteDurable(files_, data, stateFile, complete);
+  } else {
+    // No state to keep (a server without ranges): the data is made durable all the same.
+    DWORD error = 0;
+    durable = files_.SetSize(data, total, &error) && files_.Flush(data);
+  }
   {
     LockHolder hold(lock_);
     data_.Reset();
     state_.Reset();
   }
-  if (ok) ok = MoveFileExW(paths_.temp.c_str(), paths_.final.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-  if (ok) DeleteFileW(paths_.state.c_str());
+  int32_t code = durable ? GiveFinalName(files_, paths_.temp, paths_.final, paths_.state) : kXlFailWrite;
   LockHolder hold(lock_);
-  if (!ok && failCode_ == 0) failCode_ = kXlFailFinalName;
-  status_ = ok ? kXlStatusCompleted : kXlStatusFailed;
+  if (code != kXlFailNone && failCode_ == 0) failCode_ = code;
+  status_ = code == kXlFailNone ? kXlStatusCompleted : kXlStatusFailed;
   meter_.Reset();
 }
 
@@ -672,12 +666,11 @@ DownloadRun::FetchResult DownloadRun::OnPartialAnswer(int id, const Assignment& 
 }
 
 bool DownloadRun::Preallocate(int64_t total) {
-  // Called with the lock held. Reserving the whole size at once reports a full disk before any download.
-  LARGE_INTEGER end;
-  end.QuadPart = total;
-  if (!SetFilePointerEx(data_.Get(), end, nullptr, FILE_BEGIN) || !SetEndOfFile(data_.Get())) {
-    DWORD error = GetLastError();
-    if (failCode_ == 0) failCode_ = IsDiskFull(error) ? kXlFailDiskFull : kXlFailWrite;
+  // Called with the lock held. Reserving the whole size at once reports a full disk, or a file system that
+  // cannot hold a file this large, before any byte is downloaded.
+  DWORD error = 0;
+  if (TooLargeForFileSystem(total, fileSystem_) || !files_.SetSize(data_.Get(), total, &error)) {
+    if (failCode_ == 0) failCode_ = ReservationFailureCode(total, error, fileSystem_);
     SetEvent(wake_.Get());
     return false;
   }
@@ -703,7 +696,7 @@ DownloadRun::FetchResult DownloadRun::ReadInto(int id, const Assignment& a, HINT
       int64_t n = plan_.Writable(id, a.segment, offset, got);
       if (n == 0) return FetchResult::kDone;  // the range was taken over or the plan started again
       DWORD error = 0;
-      if (!WriteAt(data_.Get(), offset, buffer, static_cast<DWORD>(n), &error)) {
+      if (!files_.WriteAt(data_.Get(), offset, buffer, static_cast<DWORD>(n), &error)) {
         if (failCode_ == 0) failCode_ = IsDiskFull(error) ? kXlFailDiskFull : kXlFailWrite;
         SetEvent(wake_.Get());
         return FetchResult::kFatal;

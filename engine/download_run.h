@@ -8,6 +8,7 @@
 #include <string>
 #include "base/simple_lock.h"
 #include "base/unique_handle.h"
+#include "engine/durable_files.h"
 #include "engine/http_connection.h"
 #include "engine/range_plan.h"
 #include "engine/speed_meter.h"
@@ -80,6 +81,7 @@ class DownloadRun {
   void SpawnWorkers();
   bool SpawnWorker();
   void SaveState();
+  bool SnapshotState(DownloadState* state, HANDLE* data, HANDLE* stateFile);
   void Finish();
   void EndRun(int32_t status);
   void Work(int id);
@@ -96,6 +98,8 @@ class DownloadRun {
 
   RunParams params_;
   TaskPaths paths_;
+  FileLayer& files_ = SystemFiles();
+  std::wstring fileSystem_;  // of the save folder's volume, empty when unknown
   HttpTarget target_;
   std::atomic<long> refs_{1};
   std::atomic<bool> stopRequested_{false};

@@ -1,20 +1,5 @@
 #include "engine/task_paths.h"
 
-bool IsUsableFileName(const std::wstring& name) {
-  if (name.empty() || name == L"." || name == L"..") return false;
-  for (wchar_t c : name) {
-    if (c < 32) return false;
-    switch (c) {
-      case L'\\': case L'/': case L':': case L'*': case L'?': case L'"': case L'<': case L'>': case L'|':
-        return false;
-      default:
-        break;
-    }
-  }
-  wchar_t last = name.back();
-  return last != L'.' && last != L' ';
-}
-
 std::wstring ExtendedFolderPath(const std::wstring& folder) {
   std::wstring f = folder;
   for (wchar_t& c : f) {

@@ -3,9 +3,7 @@
 #pragma once
 #include <string>
 
-// A file name the engine accepts: not empty, no folder separators, no characters Windows forbids in names,
-// not "." or "..", not ending in a dot or a blank.
-bool IsUsableFileName(const std::wstring& name);
+#include "base/file_name_rule.h"  // IsUsableFileName: the names the engine accepts
 
 // An absolute folder (drive or UNC, "\" or "/" as separators, "." and ".." already resolved by the
 // caller) as an extended-length path without a trailing "\". Empty when the folder is not absolute.

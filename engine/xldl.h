@@ -86,7 +86,10 @@ enum XlFailCode : int32_t {
   kXlFailNetwork = 5,         // the server stayed unreachable (retries exhausted)
   kXlFailBadResponse = 6,     // the server's answers stayed inconsistent (wrong Content-Range, size)
   kXlFailInternet = 7,        // WinINet could not be initialised
-  kXlFailFinalName = 8,       // the complete file could not be given its final name
+  kXlFailFinalName = 8,       // the complete file could not be given its final name (a read-only file or
+                              // one in use has it): the data stays under the temporary name with its state,
+                              // and a task created again for it completes without downloading
+  kXlFailTooLarge = 9,        // the file is larger than the folder's file system holds (FAT: 4 GiB - 1)
 };
 
 extern "C" {
@@ -96,8 +99,9 @@ BOOL XLDL_CALL XL_Init(void);
 // Undoes one XL_Init; the last one stops every task (their state is kept for a later resume).
 BOOL XLDL_CALL XL_UnInit(void);
 // Creates a task from the URL, file name and folder of params (the other fields are ignored). Answers an
-// opaque handle, or 0 when the engine is not initialised or params is null. Invalid parameters still give
-// a task, which fails with kXlFailBadParams when started.
+// opaque handle, or 0 when the engine is not initialised, params is null, or the parameters are invalid:
+// a URL other than http(s), a folder that is not absolute, a file name that breaks IsUsableFileName
+// (base/file_name_rule.h). A task created is a task the engine accepted.
 HANDLE XLDL_CALL XL_CreateTask(XlTaskParams* params);
 // Stops the task if it runs and forgets it; its temporary files stay for a later resume.
 BOOL XLDL_CALL XL_DeleteTask(HANDLE task);

@@ -5,6 +5,7 @@
 #include <vector>
 #include "base/simple_lock.h"
 #include "engine/download_run.h"
+#include "engine/http_connection.h"
 #include "engine/http_rules.h"
 #include "engine/xldl.h"
 
@@ -107,6 +108,13 @@ HANDLE XLDL_CALL XL_CreateTask(XlTaskParams* params) {
   task->url = FieldText(params->url);
   task->name = FieldText(params->fileName);
   task->folder = FieldText(params->saveFolder);
+  // Only a task that can run is accepted: the caller may act on the acceptance (replace an older file).
+  TaskPaths paths;
+  HttpTarget target;
+  if (!MakeTaskPaths(task->folder, task->name, &paths) || !ParseHttpUrl(task->url, &target)) {
+    delete task;
+    return nullptr;
+  }
   Engine& e = TheEngine();
   LockHolder hold(e.lock);
   if (e.initCount == 0) {

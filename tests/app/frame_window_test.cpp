@@ -9,6 +9,7 @@
 
 #include "app/dialogs.h"
 #include "app/environment.h"
+#include "app/flow_rules.h"
 #include "app/frame_window.h"
 #include "app/window_messages.h"
 #include "cloud/cloud_state.h"
@@ -25,6 +26,11 @@ class FakeDialogs : public IDialogs {
   int ShowMessage(HWND, const std::wstring& text, const std::wstring& caption, UINT flags) override {
     messages.push_back(caption + L"|" + text);
     lastFlags = flags;
+    if (!queued.empty()) {
+      int next = queued.front();
+      queued.erase(queued.begin());
+      return next;
+    }
     return answer;
   }
   std::wstring BrowseForFolder() override {
@@ -43,6 +49,7 @@ class FakeDialogs : public IDialogs {
   void EndProcess(UINT code) override { ended = static_cast<int>(code); }
 
   int answer = IDCANCEL;
+  std::vector<int> queued;  // answers given first, in order, before answer
   UINT lastFlags = 0;
   std::wstring folder, file;
   int folderChoosers = 0;
@@ -530,13 +537,25 @@ TEST_F(FrameWindowTest, PauseTogglesTheButtonAnimationAndFlagAbandonAsks) {
   dialogs.answer = IDNO;
   Click(window->btnstop);
   EXPECT_EQ(DownloadStopRequested.load(), 0);
+  // Yes asks whether the partial file stays: Yes keeps it, No has the monitor delete it.
+  const wchar_t* keepQuestion = L"提示|是否保留已下载的部分？\r\n保留\"是\"，下次下载该系统时从中断处继续；删除\"否\"。";
   dialogs.answer = IDYES;
   Click(window->btnstop);
   EXPECT_EQ(DownloadStopRequested.load(), 1);
-  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(DownloadDiscardPartial.load(), 0);
+  ASSERT_EQ(dialogs.messages.size(), 3u);
   EXPECT_EQ(dialogs.messages[1], L"提示|是否确定返回主界面重新选择操作系统?");
+  EXPECT_EQ(dialogs.messages[2], keepQuestion);
   EXPECT_EQ(dialogs.lastFlags, static_cast<UINT>(MB_YESNO));
   DownloadStopRequested = 0;
+  dialogs.queued = {IDYES, IDNO};
+  Click(window->btnstop);
+  EXPECT_EQ(DownloadStopRequested.load(), 1);
+  EXPECT_EQ(DownloadDiscardPartial.load(), 1);
+  ASSERT_EQ(dialogs.messages.size(), 5u);
+  EXPECT_EQ(dialogs.messages[4], keepQuestion);
+  DownloadStopRequested = 0;
+  DownloadDiscardPartial = 0;
 }
 
 TEST_F(FrameWindowTest, DownloadOutcomesAbandonedAndFailed) {
@@ -555,4 +574,37 @@ TEST_F(FrameWindowTest, DownloadOutcomesAbandonedAndFailed) {
   EXPECT_TRUE(window->optmain->IsEnabled());
   EXPECT_TRUE(window->optbackdata->IsEnabled());
   EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
+// A complete image whose name another file holds: the message says whether that file is read-only or in use;
+// FAT32 gets its own message; both return to the main page.
+TEST_F(FrameWindowTest, DownloadOutcomesKeptAndTooLarge) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring image = std::wstring(temp) + L"vl-held-" + std::to_wstring(GetCurrentProcessId()) + L".gho";
+  HANDLE file = CreateFileW(image.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  TheEnvironment.ImagePath = image;
+  for (bool readOnly : {true, false}) {
+    SetFileAttributesW(image.c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+    window->tabswitch->SelectItem(6);
+    window->optmain->SetEnabled(false);
+    dialogs.messages.clear();
+    SendMessageW(hwnd, WM_DOWNLOAD_EVENT, kDownloadEnded, kDownloadFinalNameHeld);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], L"提示|" + FinalNameHeldMessage(image, readOnly));
+    EXPECT_EQ(Page(), 0);
+    EXPECT_TRUE(window->optmain->IsEnabled());
+  }
+  SetFileAttributesW(image.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(image.c_str());
+  TheEnvironment.ImagePath.clear();
+
+  window->tabswitch->SelectItem(6);
+  dialogs.messages.clear();
+  SendMessageW(hwnd, WM_DOWNLOAD_EVENT, kDownloadEnded, kDownloadTooLargeForVolume);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0], L"提示|下载目录所在分区为FAT32格式，无法保存大于4GB的文件。");
+  EXPECT_EQ(Page(), 0);
 }

@@ -20,11 +20,15 @@ class ScriptedEngine : public MonitorEngine {
  public:
   std::atomic<int> finishAtQuery{0};  // 0: never
   int32_t finishStatus = kTaskCompleted;
+  int32_t failCode = 0;          // reported with a failed status
+  uintptr_t createdTask = 77;    // 0: the engine refuses the task
 
   uintptr_t CreateTask(const std::wstring& url, const std::wstring& fileName, const std::wstring& folder) override {
     Record(L"create " + url + L" " + fileName + L" " + folder);
-    return 77;
+    return createdTask;
   }
+  // What the window does once the task is accepted, recorded in the same order.
+  void Accepted() { Record(L"accepted"); }
   void StartTask(uintptr_t task) override { Record(L"start " + std::to_wstring(task)); }
   void StopTask(uintptr_t task) override { Record(L"stop " + std::to_wstring(task)); }
   void DeleteTask(uintptr_t task) override { Record(L"delete " + std::to_wstring(task)); }
@@ -36,7 +40,10 @@ class ScriptedEngine : public MonitorEngine {
     f.downloadedBytes = 1048576LL * queries_;
     f.progress = 0.5f;
     f.speed = 1536;
-    if (finishAtQuery != 0 && queries_ >= finishAtQuery) f.status = finishStatus;
+    if (finishAtQuery != 0 && queries_ >= finishAtQuery) {
+      f.status = finishStatus;
+      if (finishStatus == kTaskFailed) f.failCode = failCode;
+    }
   }
   void DeleteTempFile(const std::wstring& fileName, const std::wstring& folder) override {
     Record(L"deltemp " + fileName + L" " + folder);
@@ -135,6 +142,7 @@ class DownloadMonitor : public ::testing::Test {
   void TearDown() override {
     DownloadPaused = 0;
     DownloadStopRequested = 0;
+    DownloadDiscardPartial = 0;
   }
 };
 
@@ -255,6 +263,83 @@ TEST_F(DownloadMonitor, StopBeforeTheFirstPollQueriesNothing) {
   EXPECT_EQ(run.result, kDownloadStoppedOutcome);
   EXPECT_EQ(run.engine.Queries(), 0);
   EXPECT_EQ(DownloadStopRequested.load(), 0);
+}
+
+// The window's step on acceptance (replacing an older image) runs after the engine created the task and
+// before it starts; a task the engine refuses touches nothing and ends as failed.
+TEST_F(DownloadMonitor, AcceptanceComesBeforeTheStartAndRefusalTouchesNothing) {
+  MonitorRun run;
+  run.engine.finishAtQuery = 1;
+  run.job.onAccepted = [&run] { run.engine.Accepted(); };
+  run.Start();
+  ASSERT_TRUE(run.Wait(5000));
+  EXPECT_EQ(run.result, kDownloadFinishedOutcome);
+  EXPECT_EQ(run.engine.Calls(), (std::vector<std::wstring>{L"create http://127.0.0.1/a.gho a.gho D:\\VRLN\\Download",
+                                                           L"accepted", L"start 77"}));
+
+  MonitorRun refused;
+  refused.engine.createdTask = 0;
+  refused.job.onAccepted = [&refused] { refused.engine.Accepted(); };
+  refused.Start();
+  ASSERT_TRUE(refused.Wait(5000));
+  EXPECT_EQ(refused.result, kDownloadRefusedOutcome);
+  EXPECT_EQ(OutcomeToEventCode(refused.result), 1);
+  EXPECT_EQ(refused.engine.Calls(),
+            (std::vector<std::wstring>{L"create http://127.0.0.1/a.gho a.gho D:\\VRLN\\Download"}));
+}
+
+// A failure keeps the engine's files only when the complete data lacks nothing but its final name.
+TEST_F(DownloadMonitor, FailureCodesDecideWhatIsKept) {
+  const struct {
+    int32_t failCode;
+    int outcome;
+    int eventCode;
+    bool tempDeleted;
+  } cases[] = {
+      {5, kDownloadFailedOutcome, 1, true},
+      {kTaskFailFinalName, kDownloadKeptOutcome, 4, false},
+      {kTaskFailTooLarge, kDownloadTooLargeOutcome, 5, true},
+  };
+  for (const auto& c : cases) {
+    MonitorRun run;
+    run.engine.finishAtQuery = 1;
+    run.engine.finishStatus = kTaskFailed;
+    run.engine.failCode = c.failCode;
+    run.Start();
+    ASSERT_TRUE(run.Wait(5000));
+    EXPECT_EQ(run.result, c.outcome) << c.failCode;
+    EXPECT_EQ(OutcomeToEventCode(run.result), c.eventCode) << c.failCode;
+    EXPECT_EQ(run.engine.Count(L"delete 77"), 1) << c.failCode;
+    EXPECT_EQ(run.engine.Count(L"deltemp image.gho D:\\VRLN\\Download"), c.tempDeleted ? 1 : 0) << c.failCode;
+  }
+}
+
+// Abandoning asks whether the partial file stays: it is removed after the task only when the user said so,
+// while running and while paused; the choice is used once.
+TEST_F(DownloadMonitor, AbandonRemovesThePartialFileOnlyWhenAsked) {
+  for (bool paused : {false, true}) {
+    for (bool discard : {false, true}) {
+      MonitorRun run;
+      run.Start();
+      ASSERT_TRUE(WaitFor([&] { return run.engine.Queries() >= 1; }, 3000));
+      if (paused) {
+        DownloadPaused = 1;
+        ASSERT_TRUE(WaitFor([&] { return run.view.Last(L"speed") == kPausedText; }, 2000));
+      }
+      DownloadDiscardPartial = discard ? 1 : 0;
+      DownloadStopRequested = 1;
+      ASSERT_TRUE(run.Wait(2000));
+      EXPECT_EQ(run.result, kDownloadStoppedOutcome);
+      auto calls = run.engine.Calls();
+      std::vector<std::wstring> tail = {L"stop 77", L"delete 77"};
+      if (discard) tail.push_back(L"deltemp a.gho D:\\VRLN\\Download");
+      if (paused) tail.push_back(L"shutdown");
+      ASSERT_GE(calls.size(), tail.size());
+      EXPECT_EQ(std::vector<std::wstring>(calls.end() - tail.size(), calls.end()), tail) << paused << discard;
+      EXPECT_EQ(DownloadDiscardPartial.load(), 0);
+      DownloadPaused = 0;
+    }
+  }
 }
 
 }  // namespace

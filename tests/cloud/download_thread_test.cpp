@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -218,6 +219,81 @@ TEST_F(DownloadThreadTest, FailedDownloadRemovesTemporaryFiles) {
   ASSERT_TRUE(test_server::AddFault("path=/images/a.gho&status=404"));
   EXPECT_EQ(events_.WaitForEvent(90000), 1);
   EXPECT_EQ(FilesLike(folder_ + L"\\a.gho*"), std::vector<std::wstring>());
+}
+
+int64_t SizeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// A read-only file holds the image's name: the complete download is kept under the engine's temporary
+// name (lParam 4). Once the user agrees to overwrite, the window removes the old file after the engine
+// accepted the task, and the kept data completes.
+TEST_F(DownloadThreadTest, ReadOnlyImageOfTheSameNameKeepsTheDownload) {
+  OfferImage(3LL * 1048576);
+  std::wstring image = folder_ + L"\\a.gho";
+  HANDLE old = CreateFileW(image.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(old, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(old, "old", 3, &written, nullptr);
+  CloseHandle(old);
+  SetFileAttributesW(image.c_str(), FILE_ATTRIBUTE_READONLY);
+  StartThread();
+  EXPECT_EQ(events_.WaitForEvent(60000), 4);
+  EXPECT_EQ(SizeOf(image), 3);
+  EXPECT_EQ(SizeOf(image + L".vltmp"), 3LL * 1048576);
+
+  EventWindow::events().clear();
+  DownloadThreadParam* again = NewParam();
+  again->onAccepted = [image] {
+    SetFileAttributesW(image.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(image.c_str());
+  };
+  HANDLE t = CreateThread(nullptr, 0, DownloadThread, again, 0, nullptr);
+  ASSERT_NE(t, nullptr);
+  CloseHandle(t);
+  EXPECT_EQ(events_.WaitForEvent(60000), 0);
+  EXPECT_EQ(SizeOf(image), 3LL * 1048576);
+  EXPECT_EQ(FilesLike(folder_ + L"\\a.gho*"), std::vector<std::wstring>{L"a.gho"});
+}
+
+// Names the shared rule refuses never reach a download, and the step on acceptance never runs.
+TEST_F(DownloadThreadTest, UnusableNamesAreRefusedBeforeAnythingIsTouched) {
+  for (const wchar_t* name : {L"x.gho.", L"CON.gho"}) {
+    OfferImage(1048576);
+    TheCloudState.Catalogue[0].fileName = name;
+    EventWindow::events().clear();
+    bool accepted = false;
+    DownloadThreadParam* p = NewParam();
+    p->onAccepted = [&accepted] { accepted = true; };
+    HANDLE t = CreateThread(nullptr, 0, DownloadThread, p, 0, nullptr);
+    ASSERT_NE(t, nullptr);
+    CloseHandle(t);
+    EXPECT_EQ(events_.WaitForEvent(20000), 1) << name;
+    EXPECT_FALSE(accepted) << name;
+    EXPECT_EQ(FilesLike(folder_ + L"\\*.*").size(), 2u) << name;  // "." and ".."
+  }
+}
+
+// Abandoning keeps the partial file for a later resume unless the user chose to delete it.
+TEST_F(DownloadThreadTest, AbandonKeepsOrRemovesThePartialFile) {
+  for (bool discard : {false, true}) {
+    OfferImage(64LL * 1048576);
+    ASSERT_TRUE(test_server::AddFault("path=/images/*&rate=1048576"));
+    EventWindow::events().clear();
+    StartThread();
+    ASSERT_TRUE(PumpUntil([&] { return size_.GetText() == L"64.00MB"; }, 20000));
+    DownloadDiscardPartial = discard ? 1 : 0;
+    DownloadStopRequested = 1;
+    EXPECT_EQ(events_.WaitForEvent(10000), 2);
+    std::vector<std::wstring> expected;
+    if (!discard) expected = {L"a.gho.vlstate", L"a.gho.vltmp"};
+    std::vector<std::wstring> found = FilesLike(folder_ + L"\\a.gho*");
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, expected) << discard;
+    EXPECT_EQ(DownloadDiscardPartial.load(), 0);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The engine's plain rules: range planning, the state file, HTTP answers, paths, the speed meter.
 #include <gtest/gtest.h>
 #include <cstring>
+#include "engine/durable_files.h"
 #include "engine/http_rules.h"
+#include "engine/xldl.h"
 #include "engine/range_plan.h"
 #include "engine/speed_meter.h"
 #include "engine/state_file.h"
@@ -304,7 +306,7 @@ TEST(HttpRules, RetryDelaysGrowWithJitterAndHonourRetryAfter) {
 TEST(TaskPaths, FileNames) {
   for (const wchar_t* ok : {L"win7.gho", L"系统镜像 x86.gho", L"a", L".hidden"}) EXPECT_TRUE(IsUsableFileName(ok)) << ok;
   for (const wchar_t* bad : {L"", L".", L"..", L"a\\b", L"a/b", L"c:x", L"a*", L"a?", L"a\"", L"a<", L"a>", L"a|",
-                             L"end.", L"end ", L"tab\t"}) {
+                             L"end.", L"end ", L"tab\t", L"x.gho.", L"CON.gho", L"nul", L"com1.gho"}) {
     EXPECT_FALSE(IsUsableFileName(bad)) << bad;
   }
 }
@@ -363,4 +365,138 @@ TEST(SpeedMeter, SlidingWindowFallsToZeroOnAStall) {
   EXPECT_LT(m.BytesPerSecond(t, bytes), speed);
   for (int i = 0; i < 14; ++i, t += 250) m.Add(t, bytes);
   EXPECT_EQ(m.BytesPerSecond(t, bytes), 0);
+}
+
+// ---- the order of durable writes ---------------------------------------------------------------------------
+
+namespace {
+
+HANDLE const kData = reinterpret_cast<HANDLE>(0x10);
+HANDLE const kState = reinterpret_cast<HANDLE>(0x20);
+
+// A file layer that keeps no bytes but records the order of calls, which data bytes were written and which
+// of them a flush made durable, and checks every state written against the durable bytes.
+class RecordingFiles : public FileLayer {
+ public:
+  std::vector<std::string> trace;
+  std::vector<ByteInterval> written, durable;
+  int claimsBeyondDisk = 0;  // states written that claimed bytes not yet flushed
+  bool refuseRename = false;
+
+  bool WriteAt(HANDLE file, int64_t offset, const void* data, DWORD size, DWORD*) override {
+    if (file == kData) {
+      written.push_back({offset, offset + size});
+      written = MergeIntervals(written);
+      trace.push_back("write data");
+      return true;
+    }
+    DownloadState state;
+    EXPECT_TRUE(DecodeStateSlot(static_cast<const uint8_t*>(data), size, &state));
+    if (!Covers(durable, state.done)) ++claimsBeyondDisk;
+    trace.push_back("write state");
+    return true;
+  }
+  bool Flush(HANDLE file) override {
+    if (file == kData) durable = written;
+    trace.push_back(file == kData ? "flush data" : "flush state");
+    return true;
+  }
+  bool SetSize(HANDLE, int64_t, DWORD*) override {
+    trace.push_back("size data");
+    return true;
+  }
+  bool Replace(const std::wstring& from, const std::wstring& to, DWORD* error) override {
+    trace.push_back("rename " + Narrow(from) + " " + Narrow(to));
+    *error = ERROR_ACCESS_DENIED;
+    return !refuseRename;
+  }
+  void Remove(const std::wstring& path) override { trace.push_back("remove " + Narrow(path)); }
+
+ private:
+  static std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+  static bool Covers(const std::vector<ByteInterval>& have, const std::vector<ByteInterval>& claims) {
+    std::vector<ByteInterval> both = have;
+    both.insert(both.end(), claims.begin(), claims.end());
+    return IntervalBytes(MergeIntervals(both)) == IntervalBytes(MergeIntervals(have));
+  }
+};
+
+DownloadState StateClaiming(std::vector<ByteInterval> done, int64_t total, uint64_t sequence) {
+  DownloadState s;
+  s.sequence = sequence;
+  s.total = total;
+  s.urlHash = 7;
+  s.done = done;
+  return s;
+}
+
+}  // namespace
+
+// Bytes written by the connections are only claimed by a state once flushed: the flush of the data comes
+// before the state's write, and the state is flushed after it.
+TEST(DurableWrites, StateIsSavedOnlyAfterTheDataItClaimsIsFlushed) {
+  RecordingFiles files;
+  DWORD error = 0;
+  files.WriteAt(kData, 0, "x", 1, &error);
+  files.WriteAt(kData, 0, nullptr, 4 * MiB, &error);
+  files.WriteAt(kData, 8 * MiB, nullptr, MiB, &error);
+  ASSERT_TRUE(SaveStateAfterData(files, kData, kState, StateClaiming({{0, 4 * MiB}, {8 * MiB, 9 * MiB}}, 16 * MiB, 1)));
+  files.WriteAt(kData, 4 * MiB, nullptr, MiB, &error);
+  ASSERT_TRUE(SaveStateAfterData(files, kData, kState, StateClaiming({{0, 5 * MiB}, {8 * MiB, 9 * MiB}}, 16 * MiB, 2)));
+  EXPECT_EQ(files.claimsBeyondDisk, 0);
+  std::vector<std::string> expected = {"write data", "write data", "write data", "flush data", "write state",
+                                       "flush state", "write data", "flush data", "write state", "flush state"};
+  EXPECT_EQ(files.trace, expected);
+}
+
+// A complete download: cut to size and flushed, the state saved as complete, then the final name, then the
+// state removed.
+TEST(DurableWrites, FinalNameOnlyForFlushedDataAndStateRemovedLast) {
+  RecordingFiles files;
+  DWORD error = 0;
+  files.WriteAt(kData, 0, nullptr, 3 * MiB, &error);
+  ASSERT_TRUE(MakeCompleteDurable(files, kData, kState, StateClaiming({{0, 3 * MiB}}, 3 * MiB, 5)));
+  EXPECT_EQ(GiveFinalName(files, L"d\\x.gho.vltmp", L"d\\x.gho", L"d\\x.gho.vlstate"), 0);
+  EXPECT_EQ(files.claimsBeyondDisk, 0);
+  std::vector<std::string> expected = {"write data",  "size data",   "flush data",
+                                       "flush data",  "write state", "flush state",
+                                       "rename d\\x.gho.vltmp d\\x.gho", "remove d\\x.gho.vlstate"};
+  EXPECT_EQ(files.trace, expected);
+}
+
+// When the final name cannot be given (a read-only file or one in use has it), the complete data and its
+// complete state stay: nothing is removed, and a new task finds every byte done.
+TEST(DurableWrites, RefusedFinalNameKeepsTheDataAndItsState) {
+  RecordingFiles files;
+  files.refuseRename = true;
+  DWORD error = 0;
+  files.WriteAt(kData, 0, nullptr, 2 * MiB, &error);
+  ASSERT_TRUE(MakeCompleteDurable(files, kData, kState, StateClaiming({{0, 2 * MiB}}, 2 * MiB, 9)));
+  EXPECT_EQ(GiveFinalName(files, L"d\\x.gho.vltmp", L"d\\x.gho", L"d\\x.gho.vlstate"), kXlFailFinalName);
+  EXPECT_EQ(files.trace.back(), "rename d\\x.gho.vltmp d\\x.gho");
+  for (const std::string& call : files.trace) EXPECT_NE(call.compare(0, 6, "remove"), 0) << call;
+}
+
+TEST(DurableWrites, FileSystemsThatCannotHoldTheFile) {
+  const struct {
+    int64_t size;
+    DWORD error;
+    const wchar_t* fileSystem;
+    bool tooLarge;
+    int32_t code;
+  } cases[] = {
+      {0xFFFFFFFFLL, 0, L"FAT32", false, kXlFailWrite},
+      {0x100000000LL, 0, L"FAT32", true, kXlFailTooLarge},
+      {5LL << 30, ERROR_DISK_FULL, L"FAT", true, kXlFailTooLarge},
+      {5LL << 30, ERROR_DISK_FULL, L"NTFS", false, kXlFailDiskFull},
+      {5LL << 30, ERROR_DISK_FULL, L"exFAT", false, kXlFailDiskFull},
+      {5LL << 30, ERROR_ACCESS_DENIED, L"", false, kXlFailTooLarge},  // the volume refuses the size itself
+      {5LL << 30, ERROR_FILE_TOO_LARGE, L"NTFS", false, kXlFailTooLarge},
+      {MiB, ERROR_ACCESS_DENIED, L"", false, kXlFailWrite},
+      {MiB, ERROR_HANDLE_DISK_FULL, L"FAT32", false, kXlFailDiskFull},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TooLargeForFileSystem(c.size, c.fileSystem), c.tooLarge) << c.size;
+    EXPECT_EQ(ReservationFailureCode(c.size, c.error, c.fileSystem), c.code) << c.size << " " << c.error;
+  }
 }

@@ -442,15 +442,74 @@ class PathTests(EngineCase):
         finally:
             subprocess.run(["umount", small])
 
-    def test_invalid_parameters_fail(self):
+    def test_invalid_parameters_are_refused_at_creation(self):
+        # A task the engine creates is one it accepted: the program replaces an older image only then. The
+        # names are those the program's own check refuses too (base/file_name_rule.h).
         url = self.virtual("y.gho", MiB, seed=43)
         for args in (["--task", "ftp://127.0.0.1/y.gho", winpath(self.dl), "y.gho"],
                      ["--task", url, winpath(self.dl), ".."],
+                     ["--task", url, winpath(self.dl), "x.gho."],
+                     ["--task", url, winpath(self.dl), "CON.gho"],
+                     ["--task", url, winpath(self.dl), "nul"],
                      ["--task", url, "relative\\folder", "y.gho"]):
             with self.subTest(args=args):
                 result = run_harness(args)
-                self.assertEqual((result.task["status"], result.task["code"]), (1, 1), result.out)
+                self.assertEqual(result.code, 7, result.out)
+                self.assertIn("task 0 refused", result.out)
         self.assertEqual(self.leftovers(), [])
+        self.assertEqual(self.requests("y.gho"), [])
+
+    def test_read_only_existing_image_keeps_the_complete_download(self):
+        # The final name is held by a read-only file: the complete data stays under the temporary name with a
+        # state that claims every byte, and once the old file is gone a new task completes without a request.
+        url = self.virtual("ro.gho", 6 * MiB + 17, seed=45)
+        final = os.path.join(self.dl, "ro.gho")
+        with open(final, "wb") as f:
+            f.write(b"the old image")
+        os.chmod(final, 0o444)
+        result = run_harness(self.task(url, "ro.gho"))
+        self.assertEqual((result.task["status"], result.task["code"]), (1, 8), result.out)
+        with open(final, "rb") as f:
+            self.assertEqual(f.read(), b"the old image")
+        self.assertEqual(sha256_file(final + TEMP_SUFFIX), self.expected_sha("ro.gho"))
+        state = decode_state(final + STATE_SUFFIX)
+        self.assertIsNotNone(state)
+        self.assertEqual(state, (6 * MiB + 17, [(0, 6 * MiB + 17)]))
+
+        os.chmod(final, 0o644)
+        os.remove(final)
+        began = time.time()
+        again = run_harness(self.task(url, "ro.gho"))
+        self.assertDownloaded("ro.gho", again)
+        self.assertEqual(self.requests("ro.gho", since=began), [])
+
+    def test_fat32_folder_refuses_images_over_4gib(self):
+        # A FAT file system holds no file of 4 GiB or more: the task fails with its own code at the first
+        # answer, before any byte is written. Needs a FAT image mounted (kernel vfat, else fusefat).
+        image = os.path.join(self.dl, "fat.img")
+        mnt = os.path.join(self.dl, "fat")
+        os.makedirs(mnt)
+        with open(image, "wb") as f:
+            f.truncate(64 * MiB)
+        if subprocess.run(["mkfs.vfat", "-F", "32", image], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("mkfs.vfat is missing")
+        quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        mounted = subprocess.run(["mount", "-o", "loop", image, mnt], **quiet).returncode == 0
+        unmount = ["umount", mnt]
+        if not mounted and shutil.which("fusefat"):
+            mounted = subprocess.run(["fusefat", "-o", "rw+", image, mnt], **quiet).returncode == 0
+            unmount = ["fusermount", "-u", mnt] if shutil.which("fusermount") else ["umount", mnt]
+        if not mounted:
+            self.skipTest("cannot mount a FAT image here")
+        try:
+            url = self.virtual("big.gho", 5 * 1024 * MiB, seed=46)
+            result = run_harness(["--deltemp-on-fail"] + self.task(url, "big.gho", mnt))
+            self.assertEqual((result.task["status"], result.task["code"]), (1, 9), result.out)
+            self.assertEqual(result.task["done"], 0, result.out)
+            self.assertEqual(os.listdir(mnt), [])
+        finally:
+            subprocess.run(unmount, **quiet)
 
 
 if __name__ == "__main__":

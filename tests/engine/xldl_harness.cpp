@@ -12,7 +12,8 @@
 //   --size URL          only XL_GetFileSizeWithUrl
 //   --progress          print a progress line each second
 // Prints "elapsed_ms=E" (from the start to the end of all tasks), "task I status=S code=C total=T done=D
-// name=N" per task and "memory peak_working_set=W peak_private=P". Exit: 0 all completed, 1 one failed, 3 stopped, 4 library missing, 5 no wrapper, 6 timeout.
+// name=N" per task and "memory peak_working_set=W peak_private=P". Exit: 0 all completed, 1 one failed, 3 stopped, 4 library missing, 5 no wrapper, 6 timeout,
+// 7 the engine refused to create a task ("task I refused").
 #include <windows.h>
 #include <psapi.h>
 #include <cstdio>
@@ -142,6 +143,10 @@ int Run(const Options& o) {
   for (const TaskArgs& t : o.tasks) {
     XlTaskParams p = MakeCreateTaskParams(t.url, t.name, t.folder);
     HANDLE h = wrapper->CreateTask(p);
+    if (h == nullptr) {
+      printf("task %u refused\n", static_cast<unsigned>(handles.size()));
+      return 7;
+    }
     wrapper->StartTask(h);
     handles.push_back(h);
     infos.push_back(MakeInitialTaskInfo());

@@ -506,6 +506,7 @@ click btnpause
 wait-text labdownspeed 暂停 10
 dump
 answer IDYES
+answer IDYES
 click btnstop
 wait-page 0 10
 dump
@@ -515,6 +516,7 @@ click-row 4 btnselectthis
 wait-page 6 10
 dump
 answer IDYES
+answer IDNO
 click btnstop
 wait-page 0 10
 """)
@@ -526,9 +528,16 @@ wait-page 0 10
             "abandoned: main page with the options")
     F.check(image(d4, "btnpause").startswith('bkimage="pause.png"') and image(d4, "gifprocess").endswith("playing=1"),
             "next download: %s %s" % (image(d4, "btnpause"), image(d4, "gifprocess")))
-    F.check([b[3] for b in t.msgboxes()] == ["IDNO", "IDYES", "IDYES"] and
-            all(b[2] == "是否确定返回主界面重新选择操作系统?" for b in t.msgboxes()), "abandon questions")
-    F.check(not os.path.exists(os.path.join(rig.drive_d, "VRLN", "Download", "slow.gho")), "no complete image")
+    # Each abandon asks whether the partial file stays: kept the first time (the second download resumes
+    # it), deleted the second time.
+    abandon = "是否确定返回主界面重新选择操作系统?"
+    keep = '是否保留已下载的部分？\\r\\n保留\\"是\\"，下次下载该系统时从中断处继续；删除\\"否\\"。'
+    F.check([(b[2], b[3]) for b in t.msgboxes()] == [(abandon, "IDNO"), (abandon, "IDYES"), (keep, "IDYES"),
+                                                     (abandon, "IDYES"), (keep, "IDNO")],
+            "abandon questions: %s" % t.msgboxes())
+    download = os.path.join(rig.drive_d, "VRLN", "Download")
+    F.check(not [n for n in os.listdir(download) if n.startswith("slow.gho")],
+            "no complete image and no partial file after choosing to delete it: %s" % os.listdir(download))
 
 
 def group_system(rig):

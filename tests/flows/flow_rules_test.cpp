@@ -9,6 +9,7 @@
 #include "app/delayed_restart.h"
 #include "app/flow_rules.h"
 #include "app/image_check.h"
+#include "base/file_name_rule.h"
 #include "base/sha256_file.h"
 
 namespace {
@@ -125,16 +126,29 @@ TEST(ImageCheck, VerifyKeepsMatchesAndDeletesMismatches) {
   EXPECT_EQ(kImageNotChecked, VerifyImage(path, right));  // gone: nothing to check
 }
 
-TEST(ImageCheck, CatalogueFileNamesStayInTheDownloadFolder) {
+// The program and the engine share one rule: a name that stays in the download folder, that the system
+// stores as given, and that is not a device.
+TEST(ImageCheck, CatalogueFileNamesFollowTheSharedRule) {
   struct Case {
     const wchar_t* name;
-    bool plain;
+    bool usable;
   } cases[] = {
-      {L"win7_ultimate_x86.gho", true}, {L"系统 镜像.GHO", true}, {L"", false}, {L".", false}, {L"..", false},
+      {L"win7_ultimate_x86.gho", true}, {L"系统 镜像.GHO", true}, {L".hidden", true}, {L"a", true},
+      {L"console.gho", true}, {L"COM10.gho", true}, {L"LPT0.gho", true}, {L"CONX.gho", true},
+      {L"", false}, {L".", false}, {L"..", false},
       {L"..\\..\\boot.ini", false}, {L"a/b.gho", false}, {L"C:x.gho", false}, {L"a\\b.gho", false},
-      {L"what?.gho", false}, {L"a\tb.gho", false},
+      {L"what?.gho", false}, {L"a\tb.gho", false}, {L"a*", false}, {L"a\"", false}, {L"a<", false},
+      {L"a>", false}, {L"a|", false},
+      // The system drops trailing dots and blanks: "x.gho." would be saved as "x.gho".
+      {L"x.gho.", false}, {L"x.gho ", false}, {L"x.gho. .", false},
+      // Device names, alone, with an extension, in any case, with blanks before the dot.
+      {L"CON", false}, {L"CON.gho", false}, {L"con.GHO", false}, {L"Nul.tar.gz", false}, {L"AUX .gho", false},
+      {L"PRN.gho", false}, {L"COM1.gho", false}, {L"com9", false}, {L"LPT1.gho", false}, {L"lpt9.x", false},
+      {L"COM\u00B9.gho", false}, {L"CONIN$.gho", false}, {L"conout$", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << c.name;
+  for (const Case& c : cases) EXPECT_EQ(c.usable, IsUsableFileName(c.name)) << c.name;
+  EXPECT_TRUE(IsUsableFileName(std::wstring(kMaxImageFileNameLength - 4, L'n') + L".gho"));
+  EXPECT_FALSE(IsUsableFileName(std::wstring(kMaxImageFileNameLength - 3, L'n') + L".gho"));
 }
 
 TEST(DelayedRestart, RunsAfterTheDelayUnlessCancelled) {
@@ -164,3 +178,14 @@ TEST(DelayedRestart, RearmingCancelsThePreviousTimer) {
 }
 
 }  // namespace
+
+TEST(FlowTexts, DownloadKeptAndVolumeMessages) {
+  EXPECT_EQ(FinalNameHeldMessage(L"D:\\VRLN\\Download\\win7.gho", true),
+            L"镜像已下载完成，但同名的文件“D:\\VRLN\\Download\\win7.gho”是只读文件，无法替换。"
+            L"已下载的数据已保留，去掉它的只读属性后再次安装此系统即可完成。");
+  EXPECT_EQ(FinalNameHeldMessage(L"D:\\VRLN\\Download\\win7.gho", false),
+            L"镜像已下载完成，但同名的文件“D:\\VRLN\\Download\\win7.gho”正被其他程序使用，无法替换。"
+            L"已下载的数据已保留，关闭使用它的程序后再次安装此系统即可完成。");
+  EXPECT_EQ(ImageNameInvalidMessage(L"CON.gho"), L"镜像文件名“CON.gho”无效，无法下载。");
+  EXPECT_STREQ(kTooLargeForFat32Message, L"下载目录所在分区为FAT32格式，无法保存大于4GB的文件。");
+}
