@@ -13,6 +13,7 @@
 #include "app/shell_helpers.h"
 #include "app/window_messages.h"
 #include "base/file_name_rule.h"
+#include "base/folders.h"
 #include "base/sha256_file.h"
 #include "base/text_format.h"
 #include "base/unique_handle.h"

@@ -22,8 +22,6 @@ void OpenFolderInExplorer(const std::wstring& folder) {
   Dialogs().ShellOpen(L"open", L"explorer.exe", ExplorerParameters(folder), SW_SHOWNORMAL);
 }
 
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 std::wstring BackupImagePathIn(const std::wstring& folder) {
   wchar_t buffer[kPathCapacity];
   // A drive root comes back as "D:\"; it gets no second backslash.

@@ -9,8 +9,6 @@ std::wstring BrowseForFolder();
 bool BrowseForImageFile(std::wstring& path);
 // Creates the folder with its missing parents (failure ignored) and opens it in Explorer.
 void OpenFolderInExplorer(const std::wstring& folder);
-// True when the path names an existing file or folder.
-bool FileExists(const std::wstring& path);
 // The text before the last backslash; empty when there is none.
 std::wstring FolderOfPath(const std::wstring& path);
 // Explorer's parameters for a folder: /e, "folder".

@@ -8,6 +8,7 @@
 #include "app/frame_window.h"
 #include "app/image_header.h"
 #include "app/shell_helpers.h"
+#include "base/folders.h"
 #include "boot/bcd_entry.h"
 #include "boot/ghost_job.h"
 #include "sysinfo/disk_table.h"

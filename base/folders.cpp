@@ -12,18 +12,6 @@ bool IsExistingFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// SHCreateDirectory is exported by ordinal 165 only on the oldest systems; looked up at run time.
-bool CreateThroughShell(const std::wstring& path) {
-  using Fn = int(WINAPI*)(HWND, LPCWSTR);
-  HMODULE shell = GetModuleHandleW(L"shell32.dll");
-  if (shell == nullptr) shell = LoadLibraryW(L"shell32.dll");
-  if (shell == nullptr) return false;
-  auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(shell, MAKEINTRESOURCEA(165))));
-  if (fn == nullptr) return false;
-  fn(nullptr, path.c_str());
-  return true;
-}
-
 // Without the shell: each level from the drive root on, "X:\a", then "X:\a\b", ...
 void CreateLevelByLevel(const std::wstring& path) {
   for (size_t i = 3; i <= path.size(); ++i) {
@@ -33,11 +21,13 @@ void CreateLevelByLevel(const std::wstring& path) {
 
 }  // namespace
 
-bool CreateFolderWithParents(const std::wstring& path) {
+bool CreateFolderWithParents(const std::wstring& path, const LateBoundCalls& calls) {
   if (path.empty()) return false;
-  if (!CreateThroughShell(path)) CreateLevelByLevel(path);
+  if (!ShellCreateFolder(path, calls)) CreateLevelByLevel(path);
   return IsExistingFolder(path);
 }
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool GetSpecialFolderShortPath(wchar_t* buffer, int csidl) {
   HRESULT init = CoInitialize(nullptr);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/folders.h"
 #include "base/text_format.h"
 #include "boot/boot_ini.h"
 #include "boot/command_runner.h"
@@ -22,8 +23,6 @@ EntryNames NamesOf(EntryKind kind) {
   if (kind == EntryBackup) return {c.backupSetNames[1], c.backupSetNames[2], L"VorlaneBak"};
   return {c.reinstallSetNames[1], c.reinstallSetNames[2], L"Vorlane"};
 }
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void RunBcdedit(const std::vector<std::wstring>& argumentLists) {
   for (const std::wstring& arguments : argumentLists) RunTool(TheBootConfig.bcdeditPath, arguments);

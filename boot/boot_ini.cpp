@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/folders.h"
 #include "base/text_format.h"
 #include "boot/command_runner.h"
 #include "sysinfo/disk_table.h"
@@ -11,8 +12,6 @@ namespace {
 constexpr wchar_t kBootLoaderSection[] = L"boot loader";
 constexpr wchar_t kSystemsSection[] = L"operating systems";
 constexpr int kMenuTimeoutSeconds = 3;
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 

@@ -8,27 +8,12 @@
 #include <new>
 #include <vector>
 
+#include "base/internet_handle.h"
 #include "base/unique_handle.h"
 
 namespace {
 
 const DWORD kReadPiece = 1024;
-
-// Closes an internet handle once.
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET h) : h_(h) {}
-  ~InternetHandle() {
-    if (h_ != nullptr) InternetCloseHandle(h_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET Get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-
- private:
-  HINTERNET h_;
-};
 
 HINTERNET OpenRoot() { return InternetOpenW(nullptr, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0); }
 

@@ -20,12 +20,8 @@ target_link_libraries(vl_cloud_services PUBLIC vl_base wininet shell32 sodium_ve
 
 # The catalogue page and the connection thread work on the toolkit's controls; the monitor thread also on
 # the engine wrapper.
-if(EXISTS ${CMAKE_SOURCE_DIR}/ui/control.h)
-  add_library(vl_cloud_page STATIC ${CMAKE_CURRENT_LIST_DIR}/catalogue_list.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/statistics_ping.cpp)
-  target_link_libraries(vl_cloud_page PUBLIC vl_cloud_services vl_ui)
-endif()
-if(EXISTS ${CMAKE_SOURCE_DIR}/ui/control.h AND EXISTS ${CMAKE_SOURCE_DIR}/cloud/down_wrapper.h)
-  add_library(vl_cloud_download STATIC ${CMAKE_CURRENT_LIST_DIR}/download_thread.cpp)
-  target_link_libraries(vl_cloud_download PUBLIC vl_cloud_services vl_cloud vl_ui)
-endif()
+add_library(vl_cloud_page STATIC ${CMAKE_CURRENT_LIST_DIR}/catalogue_list.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/statistics_ping.cpp)
+target_link_libraries(vl_cloud_page PUBLIC vl_cloud_services vl_ui)
+add_library(vl_cloud_download STATIC ${CMAKE_CURRENT_LIST_DIR}/download_thread.cpp)
+target_link_libraries(vl_cloud_download PUBLIC vl_cloud_services vl_cloud vl_ui)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "base/late_bound.h"
 #include "base/text_format.h"
 #include "base/unique_handle.h"
 
@@ -103,7 +104,7 @@ bool CarryPreviousVersion(const std::wstring& from, const std::wstring& to, cons
   // A failed copy may have left part of a file behind.
   SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileW(to.c_str());
-  if (CreateHardLinkW(to.c_str(), options.previous.c_str(), nullptr)) return true;
+  if (CreateHardLinkIfAble(to, options.previous)) return true;
   if (!MoveFileW(options.previous.c_str(), to.c_str())) return false;
   if (options.carried != nullptr) options.carried->push_back({options.previous, to});
   return true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <vector>
+#include "base/late_bound.h"
 #include "engine/durable_files.h"
 #include "engine/http_rules.h"
 #include "engine/xldl.h"
@@ -21,7 +22,6 @@ constexpr int kMaxMismatches = 4;              // inconsistent answers in a row
 constexpr DWORD kRaiseCapAfterMs = 15000;      // a refused connection: try one more again this much later
 
 HMODULE g_module = nullptr;
-using FreeAndExitFn = VOID(WINAPI*)(HMODULE, DWORD);
 
 bool ReadWholeFile(HANDLE file, std::vector<uint8_t>* out) {
   LARGE_INTEGER size;
@@ -84,13 +84,8 @@ HMODULE AcquireEngineModule() {
 }
 
 void ExitEngineThread(HMODULE held, DWORD code) {
-  if (held) {
-    // Resolved at run time: the thread must give back its module reference and end in one step.
-    auto freeAndExit = reinterpret_cast<FreeAndExitFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "FreeLibraryAndExitThread")));
-    if (freeAndExit) freeAndExit(held, code);
-  }
-  ExitThread(code);
+  // The thread must give back its module reference and end in one step.
+  FreeLibraryAndExit(held, code);
 }
 
 // ---- the run -----------------------------------------------------------------------------------------

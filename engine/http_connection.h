@@ -4,29 +4,7 @@
 #include <wininet.h>
 #include <string>
 
-// Closes a WinINet handle once.
-class InternetHandle {
- public:
-  InternetHandle() = default;
-  explicit InternetHandle(HINTERNET h) : h_(h) {}
-  ~InternetHandle() { Reset(); }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET Get() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-  void Reset(HINTERNET h = nullptr) {
-    if (h_) InternetCloseHandle(h_);
-    h_ = h;
-  }
-  HINTERNET Release() {
-    HINTERNET h = h_;
-    h_ = nullptr;
-    return h;
-  }
-
- private:
-  HINTERNET h_ = nullptr;
-};
+#include "base/internet_handle.h"
 
 struct HttpTarget {
   bool secure = false;

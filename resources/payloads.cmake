@@ -22,7 +22,7 @@ foreach(entry ${_payloads})
   list(GET fields 1 name)
   list(GET fields 2 what)
   list(APPEND _commands COMMAND ${CMAKE_COMMAND} -DSRC=${VORLANE_PAYLOAD_DIR}/${name} -DDST=${_stage}/${name}
-       "-DWHAT=${what}" -P ${CMAKE_CURRENT_SOURCE_DIR}/stage_payload.cmake)
+       "-DWHAT=${what}" -DALLOW_STANDIN=${VORLANE_ALLOW_STANDIN_PAYLOADS} -P ${CMAKE_CURRENT_SOURCE_DIR}/stage_payload.cmake)
   list(APPEND _staged ${_stage}/${name})
   string(APPEND _rc "${id} GHOST_DATA \"${_stage}/${name}\"\n")
 endforeach()

@@ -1,5 +1,6 @@
 #include "sysinfo/device_io.h"
 
+#include "base/late_bound.h"
 #include "base/unique_handle.h"
 
 namespace {
@@ -51,28 +52,11 @@ class RealDeviceIo : public IDeviceIo {
   }
 
   bool VolumePathNames(const std::wstring& volumeGuidPath, std::vector<wchar_t>& multiSz) override {
-    // Windows 2000 lacks this call; it is looked up at run time.
-    using Fn = BOOL(WINAPI*)(LPCWSTR, LPWCH, DWORD, PDWORD);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "GetVolumePathNamesForVolumeNameW")));
-    if (fn == nullptr) return false;
-    DWORD length = 261;
-    multiSz.assign(length, L'\0');
-    if (fn(volumeGuidPath.c_str(), multiSz.data(), length, &length)) return true;
-    if (GetLastError() != ERROR_MORE_DATA) return false;
-    multiSz.assign(length, L'\0');
-    return fn(volumeGuidPath.c_str(), multiSz.data(), length, &length) != FALSE;
+    return VolumePathNamesOf(volumeGuidPath, multiSz);
   }
 
   bool FirmwareIsUefi() override {
-    // Windows XP and later only; looked up at run time.
-    using Fn = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, PVOID, DWORD);
-    auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "GetFirmwareEnvironmentVariableW")));
-    if (fn == nullptr) return false;
-    SetLastError(ERROR_SUCCESS);
-    fn(L"", L"{00000000-0000-0000-0000-000000000000}", nullptr, 0);
-    return GetLastError() != ERROR_INVALID_FUNCTION;
+    return UefiFirmwareReported();
   }
 };
 

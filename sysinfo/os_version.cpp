@@ -1,5 +1,7 @@
 #include "sysinfo/os_version.h"
 
+#include "base/late_bound.h"
+
 namespace {
 
 const wchar_t* const kDisplayNames[15] = {
@@ -52,16 +54,7 @@ const wchar_t* RecommendedSystem(int32_t osIndex) {
   }
 }
 
-bool IsWow64() {
-  using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  BOOL flag = FALSE;
-  HMODULE kernel = GetModuleHandleW(L"kernel32");
-  auto fn = reinterpret_cast<IsWow64ProcessFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")));
-  if (fn == nullptr) return false;
-  fn(GetCurrentProcess(), &flag);
-  return flag != FALSE;
-}
+bool IsWow64() { return RunsUnderWow64(); }
 
 int32_t DetectOsIndex() {
   SYSTEM_INFO si = {};
@@ -70,14 +63,7 @@ int32_t DetectOsIndex() {
   vi.dwOSVersionInfoSize = sizeof(vi);
   GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&vi));
 
-  HMODULE ntdll = LoadLibraryW(L"ntdll.dll");
-  if (ntdll == nullptr) return OsOther;
-  using RtlGetNtVersionNumbersFn = void(WINAPI*)(DWORD*, DWORD*, DWORD*);
-  auto fn = reinterpret_cast<RtlGetNtVersionNumbersFn>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetNtVersionNumbers")));
   DWORD major = 0, minor = 0, build = 0;
-  if (fn != nullptr) fn(&major, &minor, &build);
-  FreeLibrary(ntdll);
-  if (fn == nullptr) return OsOther;
+  if (!NtVersionNumbers(major, minor, build)) return OsOther;
   return ClassifyOs(major, minor, vi.wProductType, si.wProcessorArchitecture, &IsWow64);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/late_bound.h"
 #include "base/unique_handle.h"
 #include "tools/dspt_logic.h"
 
@@ -39,10 +40,7 @@ std::vector<uint8_t> BuiltInBootCode() {
 }
 
 // Under Wine a raw disk name can reach the host's own disk: the tool never touches disks there.
-bool UnderWine() {
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+bool UnderWine() { return RunsUnderWine(); }
 
 UniqueHandle OpenDisk(uint32_t disk) {
   std::wstring name = L"\\\\.\\PhysicalDrive" + std::to_wstring(disk);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/late_bound.h"
 #include "base/unique_handle.h"
 #include "tools/forwarder_logic.h"
 
@@ -14,19 +15,11 @@ namespace {
 // Exit code when the system has no such tool or it cannot be started.
 constexpr int kNoSystemTool = 9009;
 
-bool UnderWow64() {
-  using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  auto fn = reinterpret_cast<Fn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process")));
-  BOOL wow64 = FALSE;
-  return fn != nullptr && fn(GetCurrentProcess(), &wow64) && wow64;
-}
-
 std::wstring SystemToolPath() {
   wchar_t windows[MAX_PATH] = {};
   UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return L"";
-  return SystemToolFolder(windows, UnderWow64()) + L"\\" VORLANE_TOOL_NAME;
+  return SystemToolFolder(windows, RunsUnderWow64()) + L"\\" VORLANE_TOOL_NAME;
 }
 
 }  // namespace

@@ -6,13 +6,9 @@
 
 namespace DuiLib {
 
-CRITICAL_SECTION& UiLockSection() {
-  static CRITICAL_SECTION* section = [] {
-    static CRITICAL_SECTION cs;
-    InitializeCriticalSection(&cs);
-    return &cs;
-  }();
-  return *section;
+SimpleLock& UiLock() {
+  static SimpleLock* lock = new SimpleLock();
+  return *lock;
 }
 
 CControlUI::CControlUI() = default;
@@ -24,11 +20,6 @@ CControlUI::~CControlUI() {
 std::wstring CControlUI::GetName() const {
   UiLockGuard g;
   return name_;
-}
-
-void CControlUI::SetName(const std::wstring& name) {
-  UiLockGuard g;
-  name_ = name;
 }
 
 std::wstring CControlUI::GetText() const {
@@ -79,18 +70,6 @@ void CControlUI::SetEnabled(bool enabled) {
   Invalidate();
 }
 
-bool CControlUI::IsVisible() const {
-  UiLockGuard g;
-  return visible_;
-}
-
-void CControlUI::SetVisible(bool visible) {
-  UiLockGuard g;
-  if (visible_ == visible) return;
-  visible_ = visible;
-  NeedUpdate();
-}
-
 bool CControlUI::IsVisibleInTree() const {
   UiLockGuard g;
   for (const CControlUI* c = this; c != nullptr; c = c->parent_) {
@@ -108,17 +87,6 @@ void CControlUI::SetBkImage(const std::wstring& image) {
   UiLockGuard g;
   if (bkImage_ == image) return;
   bkImage_ = image;
-  Invalidate();
-}
-
-uint32_t CControlUI::GetBkColor() const {
-  UiLockGuard g;
-  return bkColor_;
-}
-
-void CControlUI::SetBkColor(uint32_t argb) {
-  UiLockGuard g;
-  bkColor_ = argb;
   Invalidate();
 }
 
@@ -178,20 +146,9 @@ bool CControlUI::SetAttributeLocked(const std::wstring& name, const std::wstring
   return true;
 }
 
-int CControlUI::GetFixedWidth() const {
-  UiLockGuard g;
-  return fixedWidth_;
-}
-
 int CControlUI::GetFixedHeight() const {
   UiLockGuard g;
   return fixedHeight_;
-}
-
-void CControlUI::SetFixedWidth(int cx) {
-  UiLockGuard g;
-  fixedWidth_ = cx < 0 ? 0 : cx;
-  NeedUpdate();
 }
 
 void CControlUI::SetFixedHeight(int cy) {
@@ -215,12 +172,6 @@ UiRect CControlUI::GetPadding() const {
   return padding_;
 }
 
-void CControlUI::SetPadding(const UiRect& rc) {
-  UiLockGuard g;
-  padding_ = rc;
-  NeedUpdate();
-}
-
 UiRect CControlUI::GetPos() const {
   UiLockGuard g;
   return pos_;
@@ -229,11 +180,6 @@ UiRect CControlUI::GetPos() const {
 void CControlUI::SetPos(const UiRect& rc) {
   UiLockGuard g;
   pos_ = rc;
-}
-
-UiSize CControlUI::EstimateSize(UiSize) const {
-  UiLockGuard g;
-  return UiSize(fixedWidth_, fixedHeight_);
 }
 
 void CControlUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
@@ -335,11 +281,6 @@ bool CControlUI::IsHot() const {
 bool CControlUI::IsPushed() const {
   UiLockGuard g;
   return pushed_;
-}
-
-bool CControlUI::IsFocused() const {
-  UiLockGuard g;
-  return focused_;
 }
 
 }  // namespace DuiLib

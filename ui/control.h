@@ -68,7 +68,6 @@ class CControlUI {
 
   // Properties. Every getter and setter may be called from any thread.
   std::wstring GetName() const;
-  void SetName(const std::wstring& name);
   std::wstring GetText() const;
   virtual void SetText(const std::wstring& text);
   std::wstring GetToolTip() const;
@@ -77,14 +76,9 @@ class CControlUI {
   void SetUserData(const std::wstring& data);
   bool IsEnabled() const;
   virtual void SetEnabled(bool enabled);
-  // The control's own flag; IsVisibleInTree also looks at the ancestors (and tab pages).
-  bool IsVisible() const;
-  virtual void SetVisible(bool visible);
   bool IsVisibleInTree() const;
   std::wstring GetBkImage() const;
   void SetBkImage(const std::wstring& image);
-  uint32_t GetBkColor() const;
-  void SetBkColor(uint32_t argb);
 
   // Sets one property by its markup name; unknown names are ignored. Safe from any thread.
   void SetAttribute(const std::wstring& name, const std::wstring& value);
@@ -92,20 +86,15 @@ class CControlUI {
   void ApplyAttributeList(const std::wstring& list);
 
   // Layout properties.
-  int GetFixedWidth() const;
   int GetFixedHeight() const;
-  void SetFixedWidth(int cx);
   void SetFixedHeight(int cy);
   bool IsFloat() const;
   UiRect GetFloatPos() const;
   UiRect GetPadding() const;
-  void SetPadding(const UiRect& rc);
   // The rectangle the layout gave this control (window client coordinates).
   UiRect GetPos() const;
   // Arranges the control (and a container its children) in rc.
   virtual void SetPos(const UiRect& rc);
-  // The size the control asks for within the available space; 0 in a dimension means "share what is left".
-  virtual UiSize EstimateSize(UiSize available) const;
 
   // Tree.
   CControlUI* GetParent() const { return parent_; }
@@ -133,7 +122,6 @@ class CControlUI {
   // State seen by painting.
   bool IsHot() const;
   bool IsPushed() const;
-  bool IsFocused() const;
 
  protected:
   // Attribute handling of a class; called under the lock. Answers true when the name was known.

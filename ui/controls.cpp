@@ -94,24 +94,6 @@ void CLabelUI::PaintText(const PaintContext& ctx) {
 
 CButtonUI::CButtonUI() { align_ = HAlign::Center; }
 
-void CButtonUI::SetNormalImage(const std::wstring& image) {
-  UiLockGuard g;
-  normalImage_ = image;
-  Invalidate();
-}
-
-void CButtonUI::SetHotImage(const std::wstring& image) {
-  UiLockGuard g;
-  hotImage_ = image;
-  Invalidate();
-}
-
-void CButtonUI::SetPushedImage(const std::wstring& image) {
-  UiLockGuard g;
-  pushedImage_ = image;
-  Invalidate();
-}
-
 bool CButtonUI::SetAttributeLocked(const std::wstring& name, const std::wstring& value) {
   if (name == L"normalimage") {
     normalImage_ = value;
@@ -235,11 +217,6 @@ bool COptionUI::SetAttributeLocked(const std::wstring& name, const std::wstring&
 bool COptionUI::IsSelected() const {
   UiLockGuard g;
   return selected_;
-}
-
-std::wstring COptionUI::GetGroup() const {
-  UiLockGuard g;
-  return group_;
 }
 
 void COptionUI::Selected(bool selected, bool sendNotify) {

@@ -38,9 +38,6 @@ class CButtonUI : public CLabelUI {
   void DoEvent(TEventUI& event) override;
   // Sends "click" to the window's notifiers.
   bool Activate() override;
-  void SetNormalImage(const std::wstring& image);
-  void SetHotImage(const std::wstring& image);
-  void SetPushedImage(const std::wstring& image);
 
  protected:
   bool SetAttributeLocked(const std::wstring& name, const std::wstring& value) override;
@@ -61,7 +58,6 @@ class COptionUI : public CButtonUI {
   bool IsSelected() const;
   // Changes the selected state; sends "selectchanged" when it changed (unless sendNotify is false).
   void Selected(bool selected, bool sendNotify = true);
-  std::wstring GetGroup() const;
   void SetManager(CPaintManagerUI* manager, CControlUI* parent) override;
 
  protected:

@@ -113,16 +113,6 @@ bool CContainerUI::AddAt(CControlUI* control, int index) {
   return true;
 }
 
-bool CContainerUI::Remove(CControlUI* control) {
-  UiLockGuard g;
-  auto it = std::find(items_.begin(), items_.end(), control);
-  if (it == items_.end()) return false;
-  items_.erase(it);
-  delete control;
-  NeedUpdate();
-  return true;
-}
-
 void CContainerUI::RemoveAll() {
   UiLockGuard g;
   std::vector<CControlUI*> old;
@@ -142,26 +132,9 @@ CControlUI* CContainerUI::GetItemAt(int index) const {
   return items_[index];
 }
 
-int CContainerUI::GetItemIndex(CControlUI* control) const {
-  UiLockGuard g;
-  auto it = std::find(items_.begin(), items_.end(), control);
-  return it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
-}
-
 UiRect CContainerUI::GetInset() const {
   UiLockGuard g;
   return inset_;
-}
-
-void CContainerUI::SetInset(const UiRect& rc) {
-  UiLockGuard g;
-  inset_ = rc;
-  NeedUpdate();
-}
-
-int CContainerUI::GetChildPadding() const {
-  UiLockGuard g;
-  return childPadding_;
 }
 
 bool CContainerUI::SetAttributeLocked(const std::wstring& name, const std::wstring& value) {
@@ -316,11 +289,6 @@ void CListUI::SetScrollPos(int pos) {
 uint32_t CListUI::ItemHotBkColor() const {
   UiLockGuard g;
   return itemHotBkColor_;
-}
-
-uint32_t CListUI::ItemSelectedBkColor() const {
-  UiLockGuard g;
-  return itemSelectedBkColor_;
 }
 
 bool CListUI::SetAttributeLocked(const std::wstring& name, const std::wstring& value) {

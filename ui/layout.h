@@ -38,15 +38,11 @@ class CContainerUI : public CControlUI {
   // position is out of range.
   bool Add(CControlUI* control);
   bool AddAt(CControlUI* control, int index);
-  bool Remove(CControlUI* control);
   void RemoveAll();
   int GetCount() const;
   CControlUI* GetItemAt(int index) const;
-  int GetItemIndex(CControlUI* control) const;
 
   UiRect GetInset() const;
-  void SetInset(const UiRect& rc);
-  int GetChildPadding() const;
 
   void SetPos(const UiRect& rc) override;
   void SetManager(CPaintManagerUI* manager, CControlUI* parent) override;
@@ -110,7 +106,6 @@ class CListUI : public CVerticalLayoutUI {
   void DoPaint(const PaintContext& ctx, const UiRect& clip) override;
   CControlUI* FindControlAt(POINT pt) override;
   uint32_t ItemHotBkColor() const;
-  uint32_t ItemSelectedBkColor() const;
 
  protected:
   bool SetAttributeLocked(const std::wstring& name, const std::wstring& value) override;

@@ -58,11 +58,6 @@ bool CPaintManagerUI::HasResourceZip() {
   return g_archive.IsOpen();
 }
 
-void CPaintManagerUI::ClearResourceZip() {
-  UiLockGuard g;
-  g_archive = CSkinArchive();
-}
-
 bool CPaintManagerUI::LoadSkinFile(const std::wstring& name, std::string& bytes) {
   UiLockGuard g;
   return g_archive.IsOpen() && g_archive.Read(name, bytes);
@@ -209,19 +204,9 @@ void CPaintManagerUI::AddNotifier(INotifyUI* notifier) {
   if (std::find(notifiers_.begin(), notifiers_.end(), notifier) == notifiers_.end()) notifiers_.push_back(notifier);
 }
 
-void CPaintManagerUI::RemoveNotifier(INotifyUI* notifier) {
-  UiLockGuard g;
-  notifiers_.erase(std::remove(notifiers_.begin(), notifiers_.end(), notifier), notifiers_.end());
-}
-
 void CPaintManagerUI::AddMessageFilter(IMessageFilterUI* filter) {
   UiLockGuard g;
   if (std::find(filters_.begin(), filters_.end(), filter) == filters_.end()) filters_.push_back(filter);
-}
-
-void CPaintManagerUI::RemoveMessageFilter(IMessageFilterUI* filter) {
-  UiLockGuard g;
-  filters_.erase(std::remove(filters_.begin(), filters_.end(), filter), filters_.end());
 }
 
 void CPaintManagerUI::PostTask(CControlUI* owner, std::function<void()> task) {
@@ -350,13 +335,6 @@ void CPaintManagerUI::Invalidate(const UiRect& rc) {
 void CPaintManagerUI::NeedUpdate() {
   needUpdate_ = true;
   if (hwnd_ != nullptr) InvalidateRect(hwnd_, nullptr, FALSE);
-}
-
-bool CPaintManagerUI::IsInSubtree(CControlUI* node, CControlUI* root) const {
-  for (CControlUI* c = node; c != nullptr; c = c->GetParent()) {
-    if (c == root) return true;
-  }
-  return false;
 }
 
 void CPaintManagerUI::ReapObjects(CControlUI* control) {

@@ -41,7 +41,6 @@ class CPaintManagerUI {
   // Reads the archive from memory; false when it is not a readable ZIP (the archive is then unset).
   static bool SetResourceZip(const void* data, size_t size);
   static bool HasResourceZip();
-  static void ClearResourceZip();
   // The bytes of a skin file; false when the archive is unset or has no such entry.
   static bool LoadSkinFile(const std::wstring& name, std::string& bytes);
 
@@ -83,10 +82,8 @@ class CPaintManagerUI {
 
   // Notifications: delivered synchronously on the window thread; from another thread they are posted.
   void AddNotifier(INotifyUI* notifier);
-  void RemoveNotifier(INotifyUI* notifier);
   void SendNotify(CControlUI* sender, const std::wstring& type, WPARAM wParam = 0, LPARAM lParam = 0);
   void AddMessageFilter(IMessageFilterUI* filter);
-  void RemoveMessageFilter(IMessageFilterUI* filter);
 
   // Option groups of this window.
   void AddOptionGroup(const std::wstring& group, COptionUI* option);
@@ -131,7 +128,6 @@ class CPaintManagerUI {
   void UpdateToolTip(CControlUI* control);
   void SetHover(CControlUI* control, POINT pt);
   void DeliverNotify(TNotifyUI& msg);
-  bool IsInSubtree(CControlUI* node, CControlUI* root) const;
 
   HWND hwnd_ = nullptr;
   DWORD threadId_ = 0;

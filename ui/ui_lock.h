@@ -3,18 +3,19 @@
 // critical section): a notification handler may call setters while the window thread holds it.
 // Never send a window message while holding it.
 #pragma once
-#include <windows.h>
+#include "base/simple_lock.h"
 
 namespace DuiLib {
 
-CRITICAL_SECTION& UiLockSection();
+// Made at first use and never destroyed: worker threads may still set texts while the process ends.
+SimpleLock& UiLock();
 
 class UiLockGuard {
  public:
-  UiLockGuard() { EnterCriticalSection(&UiLockSection()); }
-  ~UiLockGuard() { LeaveCriticalSection(&UiLockSection()); }
-  UiLockGuard(const UiLockGuard&) = delete;
-  UiLockGuard& operator=(const UiLockGuard&) = delete;
+  UiLockGuard() : hold_(UiLock()) {}
+
+ private:
+  LockHolder hold_;
 };
 
 }  // namespace DuiLib

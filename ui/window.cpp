@@ -107,10 +107,6 @@ LRESULT CWindowWnd::SendMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   return ::SendMessageW(m_hWnd, uMsg, wParam, lParam);
 }
 
-LRESULT CWindowWnd::PostMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  return ::PostMessageW(m_hWnd, uMsg, wParam, lParam);
-}
-
 LRESULT CWindowWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcW(m_hWnd, uMsg, wParam, lParam);
 }

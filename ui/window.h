@@ -40,7 +40,6 @@ class CWindowWnd {
   // Centres the window on its owner, or on the work area of its monitor when it has none.
   void CenterWindow();
   LRESULT SendMessage(UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0);
-  LRESULT PostMessage(UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0);
 
  protected:
   virtual LPCWSTR GetWindowClassName() const = 0;

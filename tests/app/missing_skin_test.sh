@@ -4,12 +4,11 @@
 # Usage: missing_skin_test.sh BUILD_DIR
 set -uo pipefail
 build=$1
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-status=0
+. "$(dirname "${BASH_SOURCE[0]}")/../support/sandbox.sh"
 for variant in noskin nomainframe; do
-  dir=$(mktemp -d)
-  VORLANE_SANDBOX_DIR="$dir" "$root/scripts/wine-run" --prefix "$build/wineprefix" \
-    "$build/bin/vorlane-sandbox-$variant.exe" </dev/null >/dev/null 2>&1
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  vl_sandbox "$variant"
   code=$?
   if [ "$code" -ne 1 ]; then
     echo "FAIL $variant: exit code $code, expected 1"; status=1
@@ -22,6 +21,5 @@ for variant in noskin nomainframe; do
   fi
   [ "$status" -eq 0 ] && echo "ok $variant: exit code 1 with the load-failure message"
   [ "$status" -ne 0 ] && cat "$dir/transcript.txt"
-  rm -rf "$dir"
 done
 exit $status

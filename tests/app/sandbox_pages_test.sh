@@ -6,18 +6,8 @@
 # space). Needs a display (scripts/test starts Xvfb). Usage: sandbox_pages_test.sh BUILD_DIR
 set -uo pipefail
 build=$1
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-cat > "$dir/machine.ini" <<'INI'
-; one disk with the system partition
-[disk0]
-entry = 1M, 60G, 1, 07, active
-[volume C]
-disk = 0
-offset = 1M
-device = \Device\HarddiskVolume1
-INI
+. "$(dirname "${BASH_SOURCE[0]}")/../support/sandbox.sh"
+vl_one_disk_machine
 cat > "$dir/script.txt" <<'SCRIPT'
 wait-page 0 60
 wait-text labsysver Windows 30
@@ -63,23 +53,17 @@ print(s.getsockname()[1], flush=True); time.sleep(900)' > "$dir/silent.port" &
 silent_pid=$!
 trap 'kill $silent_pid 2>/dev/null; rm -rf "$dir"' EXIT
 for _ in $(seq 50); do [ -s "$dir/silent.port" ] && break; sleep 0.1; done
-VORLANE_SANDBOX_SERVER="http://127.0.0.1:$(cat "$dir/silent.port")" \
-VORLANE_SANDBOX_DIR="$dir" "$root/scripts/wine-run" --prefix "$build/wineprefix" "$build/bin/vorlane-sandbox.exe" \
-  </dev/null >/dev/null 2>&1
+VORLANE_SANDBOX_SERVER="http://127.0.0.1:$(cat "$dir/silent.port")" vl_sandbox
 code=$?
 t="$dir/transcript.txt"
-status=0
-fail() { echo "FAIL: $*"; status=1; }
 [ "$code" -eq 0 ] || fail "exit code $code"
 grep -q '^error' "$t" && fail "the script reported errors: $(grep '^error' "$t")"
 
-# dump N: the lines of the N-th dump.
-dump() { awk -v n="$1" '/^dump begin/{k++} k==n{print} /^dump end/ && k==n{exit}' "$t"; }
 # expect N LINE...: each line appears in the N-th dump (a line may be a prefix ending in "*").
 expect() {
   local n=$1 line d
   shift
-  d=$(dump "$n")
+  d=$(vl_dump "$n")
   for line in "$@"; do
     if [[ "$line" == *'*' ]]; then
       grep -qF -- "${line%\*}" <<<"$d" || fail "dump $n lacks a line starting \"${line%\*}\""
@@ -96,7 +80,7 @@ expect 1 "page 0" \
   'control labdownsave class=Label enabled=1 visible=1 selected=- text="C:\VRLN\Download"' \
   'control labconnect class=Label enabled=1 visible=1 selected=- text="正在连接云引擎..."'
 # (grep reads a saved copy: "grep -q" ending a pipe early would make the writer fail under pipefail)
-first=$(dump 1)
+first=$(vl_dump 1)
 grep -qE 'control labmemory .* text="[0-9]+\.[0-9]{2} GB"' <<<"$first" || fail "dump 1: memory text"
 grep -qE 'control labfreespace .* text="[0-9]+\.[0-9]{2}GB"' <<<"$first" || fail "dump 1: free space text"
 expect 2 "page 1" \

@@ -39,4 +39,18 @@ TEST(TextFormat, JoinPathRespectsTheCapacity) {
   EXPECT_EQ(folder + L"\\12345678", out);
 }
 
+TEST(TextFormat, TrimAndLower) {
+  struct Case { const wchar_t* text; const wchar_t* trimmed; const wchar_t* lowered; } cases[] = {
+      {L"", L"", L""},
+      {L"  \t", L"", L"  \t"},
+      {L" Key = Value\r\n", L"Key = Value", L" key = value\r\n"},
+      {L"\t路径 ", L"路径", L"\t路径 "},
+      {L"MIXED Case", L"MIXED Case", L"mixed case"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Trim(c.text), c.trimmed) << static_cast<const void*>(c.text);
+    EXPECT_EQ(Lower(c.text), c.lowered);
+  }
+}
+
 }  // namespace

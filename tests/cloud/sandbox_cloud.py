@@ -7,21 +7,19 @@ abandon.
 Usage: sandbox_cloud.py BUILD_DIR     (the test tree; a Wine prefix of its own: BUILD_DIR/wineprefix-cloud)
 With VORLANE_REFRESH_SCREENSHOTS=1 the list and download pages replace docs/screenshots/cloud-*.png.
 """
-import json
 import os
 import re
 import shutil
-import signal
-import socket
 import subprocess
+import socket
 import sys
 import tempfile
-import time
-import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 MIB = 1024 * 1024
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from vorlane_test import RefServer, Transcript, run_sandbox, write_run_files  # noqa: E402
 
 # (name, picture field, file name, description, size text, size in bytes)
 RECORDS = [
@@ -45,64 +43,18 @@ def free_port():
         return s.getsockname()[1]
 
 
-class Server:
-    def __init__(self, tmp):
-        content = os.path.join(tmp, "content")
-        os.makedirs(content)
-        port_file = os.path.join(tmp, "port")
-        args = [sys.executable, os.path.join(ROOT, "server", "refserver.py"), "--root", content, "--port", "0",
-                "--port-file", port_file, "--quiet", "--test-control"]
-        for _, _, file_name, _, _, size in RECORDS:
-            args += ["--virtual", "/images/%s=%d" % (file_name, size)]
-        self.proc = subprocess.Popen(args, stdout=subprocess.DEVNULL)
-        for _ in range(200):
-            if os.path.exists(port_file):
-                break
-            time.sleep(0.05)
-        with open(port_file) as f:
-            self.url = "http://127.0.0.1:%s" % f.read().strip()
-        lines = ["<line>%s|%s|%s/images/%s|%s|%s|%s|</line>" % (n, p, self.url, f, f, d, s)
-                 for n, p, f, d, s, _ in RECORDS]
-        with open(os.path.join(content, "systeminfof.txt"), "wb") as f:
-            f.write(("\r\n".join(lines) + "\r\n").encode("gbk"))
-        with open(os.path.join(content, "banben.txt"), "wb") as f:
-            f.write(b"5.4\r\n")
-
-    def control(self, what, **query):
-        q = "&".join("%s=%s" % (k, urllib.request.quote(str(v))) for k, v in query.items())
-        with urllib.request.urlopen("%s/_control/%s?%s" % (self.url, what, q), timeout=30) as r:
-            return json.loads(r.read().decode("utf-8"))
-
-    def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-
-
-class Transcript:
-    def __init__(self, path):
-        with open(path, encoding="utf-8", errors="replace") as f:
-            self.lines = f.read().splitlines()
-
-    def dump(self, n):
-        """The control lines of the n-th dump (from 1), in order, and its page."""
-        k, out, page, inside = 0, [], None, False
-        for line in self.lines:
-            if line == "dump begin":
-                k += 1
-                inside = k == n
-            elif line == "dump end" and inside:
-                break
-            elif inside and line.startswith("page "):
-                page = int(line[5:])
-            elif inside:
-                out.append(line)
-        return out, page
-
-    def msgboxes(self):
-        return [line for line in self.lines if line.startswith("msgbox")]
+def start_server(tmp):
+    """The reference server with the catalogue of RECORDS and version 5.4."""
+    content = os.path.join(tmp, "content")
+    os.makedirs(content)
+    server = RefServer(content, ["/images/%s=%d" % (file_name, size) for _, _, file_name, _, _, size in RECORDS])
+    lines = ["<line>%s|%s|%s/images/%s|%s|%s|%s|</line>" % (n, p, server.url, f, f, d, s)
+             for n, p, f, d, s, _ in RECORDS]
+    with open(os.path.join(content, "systeminfof.txt"), "wb") as f:
+        f.write(("\r\n".join(lines) + "\r\n").encode("gbk"))
+    with open(os.path.join(content, "banben.txt"), "wb") as f:
+        f.write(b"5.4\r\n")
+    return server
 
 
 def text_of(lines, name):
@@ -118,22 +70,11 @@ def enabled_of(lines, name):
 
 def run(build, prefix, tmp, name, script, server_url, timeout=300):
     run_dir = os.path.join(tmp, "run-" + name)
-    os.makedirs(run_dir)
-    with open(os.path.join(run_dir, "script.txt"), "w", encoding="utf-8") as f:
-        f.write(script.strip() + "\nclose\n")
-    env = dict(os.environ, LANG="zh_CN.UTF-8", VORLANE_SANDBOX_DIR=run_dir, VORLANE_SANDBOX_SERVER=server_url)
-    proc = subprocess.Popen([os.path.join(ROOT, "scripts", "wine-run"), "--prefix", prefix,
-                             os.path.join(build, "bin", "vorlane-sandbox.exe")], env=env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-    try:
-        code = proc.wait(timeout)
-    except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
-        proc.wait()
-        code = "timeout"
+    write_run_files(run_dir, script)
+    code = run_sandbox(os.path.join(build, "bin", "vorlane-sandbox.exe"), prefix, run_dir, server_url, timeout)
     check(code == 0, "%s: exit code %s" % (name, code))
     t = Transcript(os.path.join(run_dir, "transcript.txt"))
-    errors = [line for line in t.lines if line.startswith("error")]
+    errors = t.errors()
     check(not errors, "%s: script errors %s" % (name, errors))
     return t, run_dir
 
@@ -187,14 +128,14 @@ click btnstop
 wait-page 0 10
 dump
 """, server.url)
-    start, _ = t.dump(1)
+    start, _ = t.dump_lines(1)
     check(text_of(start, "labconnect") == ["正在连接云引擎..."], "start: %s" % text_of(start, "labconnect"))
     check(enabled_of(start, "btninstall") == [False], "start: install button disabled")
-    ready, _ = t.dump(2)
+    ready, _ = t.dump_lines(2)
     check(text_of(ready, "labconnect") == [" 云引擎连接成功，云模式"], "cloud mode: %s" % text_of(ready, "labconnect"))
     check(enabled_of(ready, "btninstall") == [True], "cloud mode: install button enabled")
 
-    rows, page = t.dump(3)
+    rows, page = t.dump_lines(3)
     check(page == 5, "list page shown: %s" % page)
     check(text_of(rows, "labsystemname") == [r[0] for r in RECORDS], "row names %s" % text_of(rows, "labsystemname"))
     check(text_of(rows, "labdes") == [r[3] for r in RECORDS], "row descriptions %s" % text_of(rows, "labdes"))
@@ -202,7 +143,7 @@ dump
     check(text_of(rows, "labpic") == ["", "", ""], "row pictures without placeholder text")
     check_screenshot(run_dir, "list.png", "cloud-list.png")
 
-    live, page = t.dump(4)
+    live, page = t.dump_lines(4)
     check(page == 6, "download page shown: %s" % page)
     check(text_of(live, "labfilesize") == ["100.00MB"], "size %s" % text_of(live, "labfilesize"))
     speed = text_of(live, "labdownspeed")
@@ -216,18 +157,18 @@ dump
           "file name %s" % text_of(live, "labfilename"))
     check_screenshot(run_dir, "download.png", "cloud-download.png")
 
-    paused1, _ = t.dump(5)
-    paused2, _ = t.dump(6)
+    paused1, _ = t.dump_lines(5)
+    paused2, _ = t.dump_lines(6)
     check(text_of(paused1, "labdownspeed") == ["暂停"], "paused speed %s" % text_of(paused1, "labdownspeed"))
     check(text_of(paused1, "labdownareadydown") == text_of(paused2, "labdownareadydown"),
           "nothing moves while paused: %s %s" % (text_of(paused1, "labdownareadydown"),
                                                  text_of(paused2, "labdownareadydown")))
-    resumed, _ = t.dump(7)
+    resumed, _ = t.dump_lines(7)
     before = int(text_of(paused2, "labdownareadydown")[0][:-2] or 0)
     after = int(text_of(resumed, "labdownareadydown")[0][:-2] or 0)
     check(after > before, "resumed: %d MB after %d MB" % (after, before))
     check(text_of(resumed, "labdownspeed")[0].endswith("/s"), "resumed speed %s" % text_of(resumed, "labdownspeed"))
-    _, page = t.dump(8)
+    _, page = t.dump_lines(8)
     check(page == 0, "abandoned: main page (%s)" % page)
     image = os.path.join(prefix, "drive_c", "VRLN", "Download", "xp.gho")
     check(not os.path.exists(image), "no complete image after abandoning")
@@ -245,7 +186,7 @@ wait-page 7 120
 dump
 """, server.url)
     check(os.path.isfile(image) and os.path.getsize(image) == 100 * MIB, "the image is complete in C:\\VRLN\\Download")
-    _, page = t.dump(1)
+    _, page = t.dump_lines(1)
     check(page == 7, "download finished: page %s" % page)
 
 
@@ -259,11 +200,11 @@ click btninstall
 wait-msgbox 10
 dump
 """, gone)
-    lines, _ = t.dump(1)
+    lines, _ = t.dump_lines(1)
     check(text_of(lines, "labconnect") == [" 云引擎连接失败，本地模式"], "local mode: %s" % text_of(lines, "labconnect"))
-    boxes = t.msgboxes()
+    boxes = t.msgbox_lines()
     check(len(boxes) == 1 and "云引擎连接失败，请检查网络链接" in boxes[0] and "提示" in boxes[0], "message %s" % boxes)
-    _, page = t.dump(2)
+    _, page = t.dump_lines(2)
     check(page == 0, "the user stays on the main page (%s)" % page)
 
 
@@ -271,7 +212,7 @@ def main(argv):
     build = os.path.abspath(argv[1])
     prefix = os.path.join(build, "wineprefix-cloud")
     tmp = tempfile.mkdtemp(prefix="vorlane-cloud-")
-    server = Server(tmp)
+    server = start_server(tmp)
     try:
         download = os.path.join(prefix, "drive_c", "VRLN", "Download")
         shutil.rmtree(download, ignore_errors=True)

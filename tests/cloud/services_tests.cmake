@@ -16,7 +16,7 @@ add_executable(catalogue_bench ${CMAKE_CURRENT_LIST_DIR}/catalogue_bench.cpp)
 target_link_libraries(catalogue_bench PRIVATE vl_cloud_services)
 target_link_options(catalogue_bench PRIVATE -mconsole)
 
-# Tests against the reference server: server/with_server.py starts it on a free loopback port around the
+# Tests against the reference server: tests/support/with_server.py starts it on a free loopback port around the
 # test executable, which finds it in VORLANE_TEST_SERVER. LANG gives Wine the Chinese ANSI code page (936).
 add_executable(cloud_fake_installer fake_installer.cpp)
 target_link_options(cloud_fake_installer PRIVATE -municode -mwindows)
@@ -34,13 +34,11 @@ function(cloud_server_test name)
   if(T_DEPENDS)
     add_dependencies(${name} ${T_DEPENDS})
   endif()
-  if(EXISTS ${CMAKE_SOURCE_DIR}/server/with_server.py)
-    find_package(Python3 REQUIRED COMPONENTS Interpreter)
-    add_test(NAME ${name}
-      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/server/with_server.py --
-        ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
-    set_tests_properties(${name} PROPERTIES TIMEOUT 600 ENVIRONMENT "LANG=zh_CN.UTF-8")
-  endif()
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME ${name}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/support/with_server.py --
+      ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600 ENVIRONMENT "LANG=zh_CN.UTF-8")
 endfunction()
 add_executable(cloud_tamper tamper.cpp)
 target_link_options(cloud_tamper PRIVATE -municode -mconsole)
@@ -54,12 +52,8 @@ if(TARGET vl_cloud_download AND TARGET xldl)
   cloud_server_test(cloud_download_test SOURCES download_thread_test.cpp LIBS vl_cloud_download DEPENDS xldl)
 endif()
 
-# Acceptance in the sandbox against the reference server (its own Wine prefix; needs the test display). It
-# needs the window's catalogue start-up and row clicks, which come with the reinstall flow.
-if(TARGET vorlane-sandbox AND TARGET xldl AND EXISTS ${CMAKE_SOURCE_DIR}/server/refserver.py
-   AND EXISTS ${CMAKE_SOURCE_DIR}/app/reinstall_flow.cpp)
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
-  add_test(NAME cloud_sandbox_acceptance
-    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/sandbox_cloud.py ${CMAKE_BINARY_DIR})
-  set_tests_properties(cloud_sandbox_acceptance PROPERTIES TIMEOUT 900)
-endif()
+# Acceptance in the sandbox against the reference server (its own Wine prefix; needs the test display).
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME cloud_sandbox_acceptance
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/sandbox_cloud.py ${CMAKE_BINARY_DIR})
+set_tests_properties(cloud_sandbox_acceptance PROPERTIES TIMEOUT 900)

@@ -8,23 +8,21 @@
 # VORLANE_REFRESH_SCREENSHOTS=1 to docs/screenshots. Needs a display. Usage: sandbox_data_test.sh BUILD_DIR
 set -uo pipefail
 build=$1
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-dir=$(mktemp -d)
+. "$(dirname "${BASH_SOURCE[0]}")/../support/sandbox.sh"
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
-wine_run() { "$root/scripts/wine-run" --prefix "$build/wineprefix" "$@" </dev/null; }
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 # The prefix's own values, put back at the end.
 declare -A saved
 for v in Personal Favorites Desktop; do
-  saved[$v]=$(wine_run reg query "$key" /v "$v" 2>/dev/null | tr -d '\r' | awk -v v="$v" '$1 == v { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')
+  saved[$v]=$(vl_wine reg query "$key" /v "$v" 2>/dev/null | tr -d '\r' | awk -v v="$v" '$1 == v { $1 = ""; $2 = ""; sub(/^ +/, ""); print }')
 done
 restore() {
   for v in Personal Favorites Desktop; do
     if [ -n "${saved[$v]}" ]; then
-      wine_run reg add "$key" /v "$v" /t REG_EXPAND_SZ /d "${saved[$v]}" /f >/dev/null 2>&1
+      vl_wine reg add "$key" /v "$v" /t REG_EXPAND_SZ /d "${saved[$v]}" /f >/dev/null 2>&1
     else
-      wine_run reg delete "$key" /v "$v" /f >/dev/null 2>&1
+      vl_wine reg delete "$key" /v "$v" /f >/dev/null 2>&1
     fi
   done
   rm -rf "$dir"
@@ -33,9 +31,9 @@ trap restore EXIT
 
 docs="$dir/user/Docs" favs="$dir/user/Favs" desk="$dir/user/Desk" picked="$dir/备份 目标"
 mkdir -p "$docs" "$favs" "$desk" "$picked"
-wine_run reg add "$key" /v Personal /t REG_EXPAND_SZ /d "$(winpath "$docs")" /f >/dev/null 2>&1
-wine_run reg add "$key" /v Favorites /t REG_EXPAND_SZ /d "$(winpath "$favs")" /f >/dev/null 2>&1
-wine_run reg add "$key" /v Desktop /t REG_EXPAND_SZ /d "$(winpath "$desk")" /f >/dev/null 2>&1
+vl_wine reg add "$key" /v Personal /t REG_EXPAND_SZ /d "$(winpath "$docs")" /f >/dev/null 2>&1
+vl_wine reg add "$key" /v Favorites /t REG_EXPAND_SZ /d "$(winpath "$favs")" /f >/dev/null 2>&1
+vl_wine reg add "$key" /v Desktop /t REG_EXPAND_SZ /d "$(winpath "$desk")" /f >/dev/null 2>&1
 
 # Enough small files in each folder that every step lasts long enough to be seen.
 python3 - "$docs" "$favs" "$desk" <<'PY'
@@ -52,22 +50,7 @@ echo "[InternetShortcut]" > "$favs/站点.url"
 echo "shortcut" > "$desk/快捷方式.lnk"
 echo "top-level dot" > "$docs/.hidden-top"
 
-cat > "$dir/machine.ini" <<'INI'
-[disk0]
-entry = 1M, 60G, 1, 07, active
-[volume C]
-disk = 0
-offset = 1M
-device = \Device\HarddiskVolume1
-INI
-
-run_sandbox() {
-  VORLANE_SANDBOX_DIR="$dir" "$root/scripts/wine-run" --prefix "$build/wineprefix" "$build/bin/vorlane-sandbox.exe" \
-    </dev/null >/dev/null 2>&1
-}
-
-status=0
-fail() { echo "FAIL: $*"; status=1; }
+vl_one_disk_machine
 t="$dir/transcript.txt"
 dump() { awk -v n="$1" '/^dump begin/{k++} k==n{print} /^dump end/ && k==n{exit}' "$t"; }
 expect() {
@@ -106,7 +89,7 @@ dump
 screenshot backup-data-done.png
 close
 SCRIPT
-run_sandbox
+vl_sandbox
 check_run $?
 expect 1 "page 3" \
   'control btnbackupdata class=Button enabled=0 visible=1 selected=- text="开始备份"' \
@@ -157,7 +140,7 @@ wait-page 3 10
 dump
 close
 SCRIPT
-run_sandbox
+vl_sandbox
 check_run $?
 # The changed file was kept in the restore's dated folder before being replaced, and the label says where.
 kept=$(ls -d "$bak/还原前/"*/ 2>/dev/null | head -1)
@@ -189,7 +172,7 @@ wait-text labbackdatamsg 备份资料完成 60
 wait-enabled btnbackupdata 10
 close
 SCRIPT
-run_sandbox
+vl_sandbox
 check_run $?
 [ -e "$bak/我的文档/年度总结.txt" ] && fail "a file deleted since the first backup is still in the copy"
 [ -f "$bak/我的文档/子目录3/文件0003.txt" ] || fail "the second copy of Documents is incomplete"

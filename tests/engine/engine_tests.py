@@ -5,7 +5,6 @@ Environment: ENGINE_HARNESS (the harness .exe, with xldl.dll beside it), WINE_RU
 WINE_PREFIX (the test prefix), REFSERVER (server/refserver.py). Run one group: engine_tests.py FaultTests.
 """
 import hashlib
-import json
 import os
 import random
 import re
@@ -26,6 +25,8 @@ WINE_PREFIX = os.environ.get("WINE_PREFIX", "")
 REFSERVER = os.environ.get("REFSERVER", "")
 sys.path.insert(0, os.path.dirname(REFSERVER))
 from refserver import VirtualContent  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from vorlane_test import RefServer  # noqa: E402
 
 MiB = 1024 * 1024
 TEMP_SUFFIX = ".vltmp"
@@ -36,32 +37,12 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-class Server:
-    def __init__(self, root):
-        self.root = root
-        port_file = os.path.join(root, "..", "port")
-        self.proc = subprocess.Popen([sys.executable, REFSERVER, "--root", root, "--port", "0", "--port-file",
-                                      port_file, "--quiet", "--test-control"], stdout=subprocess.DEVNULL)
-        for _ in range(200):
-            if os.path.exists(port_file):
-                break
-            time.sleep(0.05)
-        with open(port_file) as f:
-            self.port = int(f.read())
-        self.base = "http://127.0.0.1:%d" % self.port
+class Server(RefServer):
+    """The reference server serving root; base is its address."""
 
-    def control(self, name, **params):
-        query = "&".join("%s=%s" % (k, urllib.request.quote(str(v))) for k, v in params.items())
-        with urllib.request.urlopen("%s/_control/%s?%s" % (self.base, name, query), timeout=60) as r:
-            return json.loads(r.read())
-
-    def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+    @property
+    def base(self):
+        return self.url
 
 
 class Result:

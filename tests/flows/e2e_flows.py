@@ -8,21 +8,19 @@ Usage: e2e_flows.py GROUP BUILD_DIR      (GROUP: reinstall, download, system, re
 Each group runs in a Wine prefix of its own (BUILD_DIR/wineprefix-flows-GROUP): drive D: of that prefix is
 mapped to a fresh folder under /tmp while a scenario needs it.
 """
-import json
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
-import time
-import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "server"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from refserver import write_virtual_file  # noqa: E402
+from vorlane_test import RefServer, Transcript, run_sandbox, wine, write_run_files  # noqa: E402
 
 MIB = 1024 * 1024
 IMAGE_SIZE = 100 * MIB          # the smallest size the checks accept
@@ -105,67 +103,6 @@ class Failures:
 F = Failures()
 
 
-class Transcript:
-    def __init__(self, path):
-        with open(path, encoding="utf-8", errors="replace") as f:
-            self.lines = f.read().splitlines()
-        self.path = path
-
-    def index(self, pattern, start=0):
-        """Index of the first line at or after start matching the regular expression; -1 when none."""
-        rx = re.compile(pattern)
-        for i in range(start, len(self.lines)):
-            if rx.search(self.lines[i]):
-                return i
-        return -1
-
-    def has(self, pattern):
-        return self.index(pattern) >= 0
-
-    def count(self, pattern):
-        rx = re.compile(pattern)
-        return sum(1 for line in self.lines if rx.search(line))
-
-    def msgboxes(self):
-        """(caption, flags, text, answer) of every answered message box, in order."""
-        rx = re.compile(r'^msgbox caption="(.*?)" flags=0x([0-9A-F]{8}) text="(.*)" answer=(\w+)')
-        out = []
-        for line in self.lines:
-            m = rx.match(line)
-            if m:
-                out.append((m.group(1), int(m.group(2), 16), m.group(3), m.group(4)))
-        return out
-
-    def dump(self, n):
-        """The n-th dump (from 1): {control name: line}, plus "page"."""
-        k = 0
-        out = {}
-        inside = False
-        for line in self.lines:
-            if line == "dump begin":
-                k += 1
-                inside = k == n
-                continue
-            if line == "dump end" and inside:
-                return out
-            if inside:
-                m = re.match(r"^(control|image) (\S+) (.*)$", line)
-                if m:
-                    out[(m.group(1), m.group(2))] = m.group(3)
-                elif line.startswith("page "):
-                    out["page"] = int(line[5:])
-        return out
-
-    def commands(self, start=0, end=None):
-        rx = re.compile(r'^command "(.*)"$')
-        out = []
-        for line in self.lines[start:end]:
-            m = rx.match(line)
-            if m:
-                out.append(m.group(1).replace('\\"', '"'))
-        return out
-
-
 def control(d, name):
     return d.get(("control", name), "")
 
@@ -194,19 +131,10 @@ class Rig:
     def start_server(self):
         content = os.path.join(self.tmp, "content")
         os.makedirs(os.path.join(content, "images"))
-        port_file = os.path.join(self.tmp, "port")
-        args = [sys.executable, os.path.join(ROOT, "server", "refserver.py"), "--root", content, "--port", "0",
-                "--port-file", port_file, "--quiet", "--test-control"]
-        for _, file_name, size, served, _, _ in IMAGES:
-            if served:
-                args += ["--virtual", "/images/%s=%d:%d" % (file_name, size, len(file_name))]
-        self.server = subprocess.Popen(args, stdout=subprocess.DEVNULL)
-        for _ in range(200):
-            if os.path.exists(port_file):
-                break
-            time.sleep(0.05)
-        with open(port_file) as f:
-            self.url = "http://127.0.0.1:%s" % f.read().strip()
+        virtual = ["/images/%s=%d:%d" % (file_name, size, len(file_name))
+                   for _, file_name, size, served, _, _ in IMAGES if served]
+        self.server = RefServer(content, virtual)
+        self.url = self.server.url
         records = []
         for name, file_name, size, served, hash_kind, rate in IMAGES:
             digest = ""
@@ -231,18 +159,14 @@ class Rig:
             f.write(("%s/kxrupdate.exe" % self.url).encode("ascii"))
 
     def control(self, what, **query):
-        q = "&".join("%s=%s" % (k, urllib.request.quote(str(v))) for k, v in query.items())
-        with urllib.request.urlopen("%s/_control/%s?%s" % (self.url, what, q), timeout=30) as r:
-            return json.loads(r.read().decode("utf-8"))
+        return self.server.control(what, timeout=30, **query)
 
     def bytes_sent(self, file_name):
         return self.control("stats").get("bytes_sent", {}).get("/images/" + file_name, 0)
 
     # -- prefix
     def wine(self, *args):
-        env = dict(os.environ, LANG="zh_CN.UTF-8")
-        return subprocess.call([os.path.join(ROOT, "scripts", "wine-run"), "--prefix", self.prefix] + list(args),
-                               env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return wine(self.prefix, *args)
 
     def prepare_prefix(self):
         self.wine("cmd", "/c", "exit", "0")
@@ -293,26 +217,14 @@ class Rig:
         self.map_d(mapped_d)
         self.clean_drive_c()
         run_dir = os.path.join(self.tmp, "run-%02d-%s" % (self.runs, name))
-        os.makedirs(run_dir)
-        with open(os.path.join(run_dir, "machine.ini"), "w", encoding="utf-8") as f:
-            f.write(machine)
-        with open(os.path.join(run_dir, "script.txt"), "w", encoding="utf-8") as f:
-            f.write(script.strip() + "\nclose\n")
+        write_run_files(run_dir, script, machine)
         if before:
             before(run_dir)
-        env = dict(os.environ, LANG="zh_CN.UTF-8", VORLANE_SANDBOX_DIR=run_dir, VORLANE_SANDBOX_SERVER=self.url)
         exe = os.path.join(self.bin, "vorlane-sandbox-%s.exe" % release)
-        proc = subprocess.Popen([os.path.join(ROOT, "scripts", "wine-run"), "--prefix", self.prefix, exe], env=env,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-        try:
-            code = proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.wait()
-            code = "timeout"
+        code = run_sandbox(exe, self.prefix, run_dir, self.url, timeout)
         t = Transcript(os.path.join(run_dir, "transcript.txt"))
         F.check(code == 0, "exit code %s" % code)
-        errors = [line for line in t.lines if line.startswith("error")]
+        errors = t.errors()
         F.check(not errors, "script errors: %s" % errors)
         if F.items and F.items[-1].startswith(F.scenario):
             print("  transcript: %s" % t.path, flush=True)
@@ -321,11 +233,7 @@ class Rig:
     def close(self):
         self.map_d(False)
         if self.server:
-            self.server.send_signal(signal.SIGTERM)
-            try:
-                self.server.wait(10)
-            except subprocess.TimeoutExpired:
-                self.server.kill()
+            self.server.stop()
         if not F.items and not os.environ.get("VORLANE_KEEP_RUNS"):
             shutil.rmtree(self.tmp, ignore_errors=True)
         else:
