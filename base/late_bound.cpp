@@ -19,6 +19,8 @@ LateBoundCalls ResolveSystemCalls() {
   Resolve(calls.shCreateDirectory, shell, MAKEINTRESOURCEA(165));
   Resolve(calls.freeLibraryAndExitThread, kernel, "FreeLibraryAndExitThread");
   Resolve(calls.createHardLinkW, kernel, "CreateHardLinkW");
+  Resolve(calls.convertStringSecurityDescriptorToSecurityDescriptorW, LoadLibraryW(L"advapi32.dll"),
+          "ConvertStringSecurityDescriptorToSecurityDescriptorW");
   Resolve(calls.wineGetVersion, ntdll, "wine_get_version");
   return calls;
 }

@@ -15,6 +15,8 @@ struct LateBoundCalls {
   int(WINAPI* shCreateDirectory)(HWND, LPCWSTR) = nullptr;  // shell32, exported by ordinal 165 only
   void(WINAPI* freeLibraryAndExitThread)(HMODULE, DWORD) = nullptr;
   BOOL(WINAPI* createHardLinkW)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) = nullptr;
+  BOOL(WINAPI* convertStringSecurityDescriptorToSecurityDescriptorW)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*,
+                                                                     PULONG) = nullptr;  // advapi32, 2000 on
   const char*(CDECL* wineGetVersion)() = nullptr;           // ntdll under Wine only
 };
 

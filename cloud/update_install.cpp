@@ -1,5 +1,6 @@
 #include "cloud/update_install.h"
 
+#include "base/late_bound.h"
 #include "base/sha256.h"
 
 namespace {
@@ -8,7 +9,6 @@ namespace {
 const wchar_t kPrivateFolderSddl[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 const DWORD kHashPiece = 64 * 1024;
 
-using ConvertSddlFn = BOOL(WINAPI*)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
 
 // Frees a security descriptor made by the SDDL conversion.
 class LocalMemory {
@@ -23,14 +23,6 @@ class LocalMemory {
  private:
   void* p_;
 };
-
-// The SDDL conversion, resolved at run time (advapi32 of every supported system has it).
-ConvertSddlFn SddlConverter() {
-  HMODULE advapi = LoadLibraryW(L"advapi32.dll");
-  if (advapi == nullptr) return nullptr;
-  return reinterpret_cast<ConvertSddlFn>(
-      reinterpret_cast<void*>(GetProcAddress(advapi, "ConvertStringSecurityDescriptorToSecurityDescriptorW")));
-}
 
 bool HashThroughHandle(HANDLE file, uint64_t size, std::string& hex) {
   LARGE_INTEGER zero = {};
@@ -65,7 +57,8 @@ std::wstring DefaultUpdateParent() {
 
 bool CreatePrivateFolder(const std::wstring& parent, std::wstring& folder) {
   if (parent.empty()) return false;
-  ConvertSddlFn convert = SddlConverter();
+  // Without the conversion no folder is made: the installer is never written where others could change it.
+  const auto convert = SystemCalls().convertStringSecurityDescriptorToSecurityDescriptorW;
   if (convert == nullptr) return false;
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (!convert(kPrivateFolderSddl, 1 /* SDDL_REVISION_1 */, &sd, nullptr)) return false;
