@@ -12,6 +12,14 @@
 #include "text.h"
 
 namespace vorlane {
+
+ssize_t ReadRetrying(int fd, void* data, size_t size) {
+    for (;;) {
+        ssize_t n = read(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        return n;
+    }
+}
 namespace {
 
 std::vector<std::string> SplitPath(const std::string& windowsPath) {

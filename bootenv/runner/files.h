@@ -1,6 +1,8 @@
 // File operations on a mounted Windows partition. Windows names ignore case, so every path is looked
 // up one component at a time without regard to ASCII case.
 #pragma once
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 
@@ -15,6 +17,9 @@ std::optional<std::string> ResolveNoCase(const std::string& root, const std::str
 // Full path for a file to be written: existing folders matched ignoring case, missing ones created
 // when create is true; the file keeps the real name of an existing entry, else the given name.
 std::optional<std::string> ResolveForWriting(const std::string& root, const std::string& windowsPath, bool create);
+
+// One read(2) that is retried when a signal interrupts it: bytes read, 0 at the end, -1 on an error.
+ssize_t ReadRetrying(int fd, void* data, size_t size);
 
 bool FileExists(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::string& content, size_t limit);

@@ -19,6 +19,7 @@
 
 #include "base/sha256.h"
 #include "block_queue.h"
+#include "files.h"
 #include "image_sha256.h"
 
 namespace vorlane {
@@ -193,13 +194,7 @@ public:
         posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
         return true;
     }
-    ssize_t Read(void* data, size_t size) override {
-        for (;;) {
-            ssize_t n = read(fd_, data, size);
-            if (n < 0 && errno == EINTR) continue;
-            return n;
-        }
-    }
+    ssize_t Read(void* data, size_t size) override { return ReadRetrying(fd_, data, size); }
     bool Close(bool, std::string&) override {
         if (fd_ >= 0) close(fd_);
         fd_ = -1;

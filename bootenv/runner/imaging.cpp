@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "files.h"
 #include "progress.h"
 #include "system.h"
 #include "text.h"
@@ -151,13 +152,7 @@ public:
         fd_ = fds[0];
         return true;
     }
-    ssize_t Read(void* data, size_t size) override {
-        for (;;) {
-            ssize_t n = read(fd_, data, size);
-            if (n < 0 && errno == EINTR) continue;
-            return n;
-        }
-    }
+    ssize_t Read(void* data, size_t size) override { return ReadRetrying(fd_, data, size); }
     bool Close(bool complete, std::string& error) override {
         if (fd_ >= 0) close(fd_);
         fd_ = -1;
