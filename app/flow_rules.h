@@ -23,6 +23,13 @@ PreparationBlock CheckPreparation(int32_t osIndex, bool uefiFirmware);
 // The message shown for a block (caption "提示"); empty for None.
 const wchar_t* PreparationBlockMessage(PreparationBlock block);
 
+// Which preparation failed, for the words of its message.
+enum class PreparationKind { Reinstall, Backup, Restore };
+// The message of a preparation that failed and was taken back (caption "错误"):
+// "准备重装环境失败：" + what failed + "。系统未作任何更改。" ("备份", "还原" for the other kinds). When not
+// every change could be taken back, the last sentence says so instead.
+std::wstring PreparationFailedMessage(PreparationKind kind, const std::wstring& failure, bool undone);
+
 // Why a complete image could not take its name, with the path of the file that holds it: read-only, or
 // in use by another program. The downloaded data is kept and the text says how to finish.
 std::wstring FinalNameHeldMessage(const std::wstring& imagePath, bool readOnly);

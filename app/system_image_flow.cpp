@@ -9,8 +9,7 @@
 #include "app/image_header.h"
 #include "app/shell_helpers.h"
 #include "base/folders.h"
-#include "boot/bcd_entry.h"
-#include "boot/ghost_job.h"
+#include "boot/preparation.h"
 #include "sysinfo/disk_table.h"
 
 using namespace DuiLib;
@@ -23,6 +22,14 @@ constexpr wchar_t kErrorCaption[] = L"错误";
 wchar_t DriveOf(const std::wstring& path) { return path.empty() ? L'\0' : path[0]; }
 
 std::wstring TextOf(CControlUI* c) { return c != nullptr ? c->GetText() : std::wstring(); }
+
+// Shows what failed when a preparation did not succeed; true when it did.
+bool Prepared(HWND window, PreparationKind kind, const PreparationResult& result) {
+  if (result.ok) return true;
+  Dialogs().ShowMessage(window, PreparationFailedMessage(kind, result.failure, result.undone), kErrorCaption,
+                        MB_OK | MB_ICONERROR);
+  return false;
+}
 
 // Releases the program does not prepare, and UEFI machines, get their message and nothing else.
 bool RefusedOnThisMachine(HWND window) {
@@ -52,8 +59,7 @@ void CFrameWindowWnd::OnBackupSystem(TNotifyUI&) {
   }
   int answer = Dialogs().ShowMessage(m_hWnd, SystemBackupQuestion(source, destination), kInfoCaption, MB_YESNOCANCEL);
   if (answer != IDYES && answer != IDNO) return;
-  PrepareBackupJob(path);
-  RegisterBackupBootEntry();
+  if (!Prepared(m_hWnd, PreparationKind::Backup, PrepareBackup(path))) return;
   if (answer == IDYES) RestartCommand();
 }
 
@@ -85,7 +91,6 @@ void CFrameWindowWnd::OnRestoreSystem(TNotifyUI&) {
   }
   int answer = Dialogs().ShowMessage(m_hWnd, SystemRestoreQuestion(source, destination), kInfoCaption, MB_YESNOCANCEL);
   if (answer != IDYES && answer != IDNO) return;
-  PrepareRestoreJob(path);
-  RegisterReinstallBootEntry();
+  if (!Prepared(m_hWnd, PreparationKind::Restore, PrepareReinstall(path))) return;
   if (answer == IDYES) RestartCommand();
 }

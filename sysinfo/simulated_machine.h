@@ -41,11 +41,22 @@ struct SimVolume {
   std::wstring guidPath;             // "\\?\Volume{...}\"; generated when empty
 };
 
+// How the sandbox answers for an external command line holding a text (compared without case).
+struct CommandFault {
+  std::wstring text;
+  bool startFails = false;           // the process cannot be started
+  uint32_t exitCode = 0;             // else it ends with this code
+};
+
 struct MachineDescription {
   std::vector<SimDisk> disks;        // PhysicalDrive0, 1, ...; the first missing number ends probing
   std::vector<SimVolume> volumes;
   bool uefi = false;                 // firmware type, for callers that ask
+  std::vector<CommandFault> commandFaults;  // in file order; the first that matches a command line applies
 };
+
+// The fault of the first entry whose text a command line holds; null for none.
+const CommandFault* FaultForCommand(const MachineDescription& m, const std::wstring& commandLine);
 
 // Parses the text of a machine description (machine.ini, see docs/sandbox.md). Answers false with a
 // message naming the line when the text is malformed.
