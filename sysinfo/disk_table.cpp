@@ -17,6 +17,7 @@ namespace {
 constexpr size_t kFirstEntryOffset = 48;
 constexpr size_t kEntrySize = 144;
 constexpr size_t kEntryStartingOffset = 8;
+constexpr size_t kEntryLength = 16;
 constexpr size_t kEntryPartitionNumber = 24;
 constexpr size_t kPartitionInfoSize = 144;
 constexpr size_t kPartitionInfoStyle = 0;
@@ -29,6 +30,7 @@ constexpr size_t kFirstExtentDiskNumber = 8;
 static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == kFirstEntryOffset, "layout");
 static_assert(sizeof(PARTITION_INFORMATION_EX) == kEntrySize, "entry size");
 static_assert(offsetof(PARTITION_INFORMATION_EX, StartingOffset) == kEntryStartingOffset, "offset");
+static_assert(offsetof(PARTITION_INFORMATION_EX, PartitionLength) == kEntryLength, "length");
 static_assert(offsetof(PARTITION_INFORMATION_EX, PartitionNumber) == kEntryPartitionNumber, "number");
 static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr) + offsetof(PARTITION_INFORMATION_MBR, BootIndicator) ==
                   kPartitionInfoBootIndicator, "boot indicator");
@@ -103,6 +105,7 @@ std::vector<PartitionSlot> ParseDriveLayout(const uint8_t* buffer, size_t size) 
     if (ReadAt<uint32_t>(buffer, entry + kEntryPartitionNumber) == 0) continue;
     PartitionSlot slot;
     slot.startingOffset = ReadAt<int64_t>(buffer, entry + kEntryStartingOffset);
+    slot.length = ReadAt<int64_t>(buffer, entry + kEntryLength);
     slots.push_back(slot);
   }
   return slots;
@@ -131,6 +134,16 @@ std::wstring GhostAddressInTable(const DiskTable& table, wchar_t letter, int32_t
   return L"";
 }
 
+int64_t PartitionLengthInTable(const DiskTable& table, wchar_t letter) {
+  if (letter == 0) return 0;
+  for (const DiskRecord& disk : table) {
+    for (const PartitionSlot& slot : disk.slots) {
+      if (UpperOf(slot.letter) == UpperOf(letter)) return slot.length;
+    }
+  }
+  return 0;
+}
+
 int PartitionPositionInTable(const DiskTable& table, wchar_t letter) {
   for (const DiskRecord& disk : table) {
     if (disk.slots.empty()) return 0;
@@ -154,6 +167,8 @@ bool BuildDiskTable() {
 std::wstring GetGhostAddress(wchar_t letter, wchar_t referenceLetter) {
   return GhostAddressInTable(TheDiskTable, letter, GetVolumeDiskNumber(referenceLetter));
 }
+
+int64_t GetPartitionLength(wchar_t letter) { return PartitionLengthInTable(TheDiskTable, letter); }
 
 int32_t GetVolumeDiskNumber(wchar_t letter) {
   auto volume = DeviceIo().Open(VolumeDeviceName(letter));

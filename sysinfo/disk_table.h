@@ -8,6 +8,7 @@
 struct PartitionSlot {
   wchar_t letter = 0;          // drive letter mounted on the partition; 0 = none
   int64_t startingOffset = 0;  // byte offset of the partition on its disk
+  int64_t length = 0;          // bytes of the partition
 };
 
 // A disk's partitions, sorted by ascending starting offset.
@@ -33,6 +34,8 @@ void SortSlotsByOffset(std::vector<PartitionSlot>& slots);
 // The "%d:%d" address of a letter in a table, counted with referenceDisk as disk 1; empty when not found
 // or when an empty disk comes first.
 std::wstring GhostAddressInTable(const DiskTable& table, wchar_t letter, int32_t referenceDisk);
+// Bytes of the partition a letter is mounted on; 0 when the letter is not in the table.
+int64_t PartitionLengthInTable(const DiskTable& table, wchar_t letter);
 // 1-based position of a letter within its disk's slots (first match, walking disks in order and stopping
 // at the first disk without partitions); 0 when not found.
 int PartitionPositionInTable(const DiskTable& table, wchar_t letter);
@@ -41,6 +44,8 @@ int PartitionPositionInTable(const DiskTable& table, wchar_t letter);
 bool BuildDiskTable();
 // "%d:%d" of a drive, the reference drive's disk numbered 1; empty when it cannot be placed.
 std::wstring GetGhostAddress(wchar_t letter, wchar_t referenceLetter);
+// Bytes of the partition a drive lies on, as the table last built knows it; 0 when unknown.
+int64_t GetPartitionLength(wchar_t letter);
 // Windows disk number of the volume at a letter; -2 when it cannot be opened, -1 when the query fails.
 int32_t GetVolumeDiskNumber(wchar_t letter);
 // -1 on failure; 1 when not MBR; else the MBR boot indicator (1 or 0).
