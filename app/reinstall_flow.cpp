@@ -113,11 +113,11 @@ void CFrameWindowWnd::BuildCatalogueList() {
 void CFrameWindowWnd::OnInstall(TNotifyUI&) {
   // What cannot work on this machine is refused before the catalogue is even shown.
   if (RefusedOnThisMachine(m_hWnd)) return;
-  if (DownloadFolderRefused()) return;
   if (CatalogueState == -1) {
     Dialogs().ShowMessage(m_hWnd, kCatalogueFailedMessage, kInfoCaption, MB_OK);
     return;
   }
+  if (DownloadFolderRefused()) return;
   BuildCatalogueList();
   SelectPage(5);
 }

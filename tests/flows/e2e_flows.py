@@ -10,21 +10,19 @@ mapped to a fresh folder under /tmp while a scenario needs it.
 """
 import hashlib
 import os
-import random
 import re
 import shutil
 import subprocess
 import sys
-import struct
 import tempfile
-import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "server"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from refserver import write_virtual_file  # noqa: E402
-from vorlane_test import RefServer, Transcript, run_sandbox, wine, write_run_files  # noqa: E402
+from vorlane_test import (RefServer, Transcript, container_image, container_header, container_trailer,  # noqa: E402
+                          run_sandbox, stored_block, wine, write_run_files)
 
 MIB = 1024 * 1024
 IMAGE_SIZE = 100 * MIB          # the smallest size the checks accept
@@ -253,57 +251,10 @@ class Rig:
             print("runs kept in %s" % self.tmp)
 
 
-def container_header(partition_bytes):
-    head = bytearray(512)
-    head[0:8] = b"VRLNIMG1"
-    struct.pack_into("<IIIII", head, 8, 1, 512, MIB, 0, 0)
-    struct.pack_into("<QQ", head, 32, partition_bytes, MIB)
-    head[64:73] = b"partclone"
-    head[80:84] = b"ntfs"
-    struct.pack_into("<I", head, 508, zlib.crc32(bytes(head[:508])))
-    return bytes(head)
-
-
-def container_trailer(blocks, stream_bytes, digest):
-    tail = bytearray(64)
-    tail[0:8] = b"VRLNEND1"
-    struct.pack_into("<QQ", tail, 8, blocks, stream_bytes)
-    tail[24:56] = digest
-    struct.pack_into("<I", tail, 60, zlib.crc32(bytes(tail[:60])))
-    return bytes(tail)
-
-
-def stored_block(raw):
-    crc = zlib.crc32(raw)
-    return b"VBLK" + struct.pack("<IIIII", 0, len(raw), len(raw), crc, crc) + raw
-
-
 def small_image(partition_bytes=1 << 30):
     """A finished image of our container: one stored block of 100 bytes, taken from a 1 GiB NTFS partition."""
     block = stored_block(bytes(range(100)))
     return container_header(partition_bytes) + block + container_trailer(1, 100, hashlib.sha256(block).digest())
-
-
-def container_image(path, size, seed, partition_bytes=1 << 30):
-    """Writes a finished image of our container of exactly size bytes (stored blocks of 1 MiB, the last one
-    shorter), taken from an NTFS partition of partition_bytes; answers its SHA-256 in hexadecimal."""
-    blocks = -(-(size - 576) // (MIB + 24))
-    stream = size - 576 - 24 * blocks
-    assert (blocks - 1) * MIB < stream <= blocks * MIB, size
-    chunk = random.Random(seed).randbytes(MIB)
-    whole, body = hashlib.sha256(), hashlib.sha256()
-    with open(path, "wb") as f:
-        def put(data, in_body=False):
-            f.write(data)
-            whole.update(data)
-            if in_body:
-                body.update(data)
-        put(container_header(partition_bytes))
-        for i in range(blocks):
-            raw = struct.pack("<Q", i) + chunk[8:min(MIB, stream - i * MIB)]
-            put(stored_block(raw), True)
-        put(container_trailer(blocks, stream, body.digest()))
-    return whole.hexdigest()
 
 
 def restore_job(source, target):
@@ -853,7 +804,6 @@ wait-page 0 30
 click optbacksystem
 wait-page 1 10
 wait-text editbacksys C:\\VRLN\\BackSystem\\BAKSYS.GHO 10
-answer IDNO
 click btnbackupsystem
 wait-msgbox 30
 """, mapped_d=False)
