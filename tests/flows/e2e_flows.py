@@ -46,8 +46,11 @@ IMAGES = [
 ROW_RAW, ROW_HUGE = 5, 6
 
 # Disk 0 holds C:; disk 1 holds E: and then D:, so that D: is 2:2 and C: 1:1. F: is a removable drive.
+# Disk 0 names its signature and size; disk 1 has the defaults (5A1E0002, the end of its last partition).
 TWO_DISKS = r"""
 [disk0]
+signature = 1A2B3C4D
+size = 80G
 entry = 1M, 60G, 1, 07, active
 [volume C]
 disk = 0
@@ -257,6 +260,22 @@ def small_image(partition_bytes=1 << 30):
     return container_header(partition_bytes) + block + container_trailer(1, 100, hashlib.sha256(block).digest())
 
 
+GIB = 1024 * MIB
+# The partitions of TWO_DISKS as the identity file names them: (signature, disk size, start, length).
+PLACE_C = ("1A2B3C4D", 80 * GIB, MIB, 60 * GIB)
+PLACE_D = ("5A1E0002", 102402 * MIB + 200 * GIB, 102402 * MIB, 200 * GIB)
+START_RECORD = b"# GRUB Environment Block\n" + b"#" * (1024 - 25)
+
+
+def identity_file(job, image, source, target):
+    """The bytes of an identity file (docs/job-identity.md)."""
+    lines = ["vorlane-job-identity 1", "job=" + job, "image=" + image]
+    for role, (signature, size, start, length) in (("source", source), ("target", target)):
+        lines += ["%s.disk.signature=%s" % (role, signature), "%s.disk.size=%d" % (role, size),
+                  "%s.partition.start=%d" % (role, start), "%s.partition.length=%d" % (role, length)]
+    return ("\r\n".join(lines) + "\r\n").encode("utf-8")
+
+
 def restore_job(source, target):
     return ('Ghost.exe -nousb -clone,mode=pload,src="%s:1",dst="%s" -fro -crcignore -sure -rb -fx '
             '-afile="GHOSTERR.TXT"\r\nrestart\r\n' % (source, target)).encode("ascii") + b"\0"
@@ -409,6 +428,9 @@ sleep 2500
             "job file: %r" % rig.c_file("ghost._KX"))
     for name in ("KX.lsn", "kxldr", "kxldr.mbr"):
         F.check(rig.c_file(name) is not None, "%s written" % name)
+    F.check(rig.c_file("KX.vid") == identity_file("restore", "\\VRLN\\Download\\sys7.gho", PLACE_D, PLACE_C),
+            "identity file: %r" % rig.c_file("KX.vid"))
+    F.check(rig.c_file("KX.env") == START_RECORD, "start record: %r" % rig.c_file("KX.env"))
     F.check(rig.c_file("Ghost.ba_") is None and rig.c_file("KW.lsn") is None, "nothing of the backup set")
     args = bcd_arguments(t.commands())
     entry = system_store_entry(REINSTALL_ID, "Vorlane", "kxldr.mbr")
@@ -723,6 +745,12 @@ dump
             "backup job: %r" % rig.c_file("Ghost.ba_"))
     F.check(rig.c_file("ghost._KX") == restore_job("2:2\\img\\mine.gho", "1:1"),
             "restore job: %r" % rig.c_file("ghost._KX"))
+    F.check(rig.c_file("KW.vid") == identity_file("backup", "\\VRLN\\BackSystem\\BAKSYS.GHO", PLACE_C, PLACE_D),
+            "backup identity file: %r" % rig.c_file("KW.vid"))
+    F.check(rig.c_file("KX.vid") == identity_file("restore", "\\img\\mine.gho", PLACE_C, PLACE_C),
+            "restore identity file: %r" % rig.c_file("KX.vid"))
+    for name in ("KW.env", "KX.env"):
+        F.check(rig.c_file(name) == START_RECORD, "%s: %r" % (name, rig.c_file(name)))
     for name in ("KW.lsn", "kwldr", "kwldr.mbr", "KX.lsn", "kxldr", "kxldr.mbr"):
         F.check(rig.c_file(name) is not None, "%s written" % name)
     d = t.dump(1)
