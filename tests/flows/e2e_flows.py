@@ -324,7 +324,7 @@ def msgbox_line(caption, flags, text, answer):
 
 NO_PARTITION = "需要一个系统分区以外、剩余空间足够的分区来存放系统镜像。"
 BOOT_FILES = ("ghost._KX", "Ghost.ba_", "KX.lsn", "KW.lsn", "kxldr", "kwldr", "kxldr.mbr", "kwldr.mbr", "boot.ini",
-              "boot.in_")
+              "boot.in_", "KX.vid", "KW.vid", "KX.env", "KW.env")
 
 
 def check_nothing_prepared(rig, t):
@@ -747,7 +747,7 @@ dump
             "restore job: %r" % rig.c_file("ghost._KX"))
     F.check(rig.c_file("KW.vid") == identity_file("backup", "\\VRLN\\BackSystem\\BAKSYS.GHO", PLACE_C, PLACE_D),
             "backup identity file: %r" % rig.c_file("KW.vid"))
-    F.check(rig.c_file("KX.vid") == identity_file("restore", "\\img\\mine.gho", PLACE_C, PLACE_C),
+    F.check(rig.c_file("KX.vid") == identity_file("restore", "\\img\\mine.gho", PLACE_D, PLACE_C),
             "restore identity file: %r" % rig.c_file("KX.vid"))
     for name in ("KW.env", "KX.env"):
         F.check(rig.c_file(name) == START_RECORD, "%s: %r" % (name, rig.c_file(name)))
