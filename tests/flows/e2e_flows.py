@@ -96,6 +96,9 @@ disk = 0
 offset = 200G
 """
 UEFI = "[machine]\nfirmware = uefi\n" + ONLY_C
+# TWO_DISKS with a BitLocker-encrypted system volume, and with a system partition that is not active.
+BITLOCKER_C = TWO_DISKS.replace("[volume C]\n", "[volume C]\noem = -FVE-FS-\n")
+INACTIVE_C = TWO_DISKS.replace("entry = 1M, 60G, 1, 07, active", "entry = 1M, 60G, 1, 07")
 
 
 class Failures:
@@ -897,9 +900,16 @@ wait-msgbox 30
     # Releases the program does not prepare, and UEFI machines: their message already at the install button
     # (before the catalogue list, so nothing is downloaded), and at the system backup and restore; nothing
     # written, no restart.
+    # The same for too little memory for the imaging environment, a BitLocker-encrypted system volume, and
+    # a system partition that is not active on a system without bcdboot (the test prefix has none).
     for name, release, machine, message in (
             ("win10", "win10", TWO_DISKS, "当前系统暂不支持该功能。"),
-            ("uefi", "win7", "[machine]\nfirmware = uefi\n" + TWO_DISKS, "当前电脑为UEFI启动模式，暂不支持该功能。")):
+            ("uefi", "win7", "[machine]\nfirmware = uefi\n" + TWO_DISKS, "当前电脑为UEFI启动模式，暂不支持该功能。"),
+            ("memory", "win7", "[machine]\nmemory = 255M\n" + TWO_DISKS, "内存不足：重装环境至少需要256MB内存，暂不支持该功能。"),
+            ("bitlocker", "win7", BITLOCKER_C,
+             "系统分区已启用BitLocker加密，重装环境无法读写该分区，暂不支持该功能。请先关闭BitLocker。"),
+            ("no-bcdboot", "win7", INACTIVE_C,
+             "系统分区不是活动分区，而当前系统没有bcdboot工具，无法建立启动项，暂不支持该功能。")):
         t = rig.run(name, release, machine, """
 wait-enabled btninstall 60
 click btninstall
@@ -912,6 +922,35 @@ dump
         F.check(not t.commands() and not t.has(r"^restart ") and not t.has(r"^navigate "), "nothing prepared")
         F.check(all(rig.c_file(n) is None for n in ("ghost._KX", "Ghost.ba_", "KX.lsn", "KW.lsn", "boot.ini")),
                 "no boot files")
+
+    # Enough memory, and bcdboot where the system partition is not active: the drive-store path is prepared.
+    bcdboot = os.path.join(rig.drive_c, "windows", "system32", "bcdboot.exe")
+
+    def with_bcdboot(_):
+        keep(_)
+        shutil.copy(os.path.join(rig.drive_c, "windows", "system32", "cmd.exe"), bcdboot)
+    try:
+        t = rig.run("bcdboot", "win7", "[machine]\nmemory = 256M\n" + INACTIVE_C, reinstall_kept.replace(
+            "answer IDNO\nclick-row", "answer IDNO\nanswer IDNO\nclick-row"), before=with_bcdboot)
+    finally:
+        os.remove(bcdboot)
+    F.check(t.has(msgbox_line("提示", 4, reinstall_question("2:2", "1:1"), "IDNO")), "ready question")
+    F.check(any(re.search(r"bcdboot\.exe.* /s C:", c) for c in t.commands()), "bcdboot makes C: bootable: %s" % t.commands())
+
+    # The restart where the system has no shutdown tool (Windows 2000) or the command fails: the system's own
+    # call; where the command works, only the command.
+    for name, tool, lines in (("restart-missing", "missing", ['restart ExitWindowsEx(EWX_REBOOT)']),
+                              ("restart-fails", "fails", [RESTART + " failed", 'restart ExitWindowsEx(EWX_REBOOT)']),
+                              ("restart-ok", "ok", [RESTART])):
+        t = rig.run(name, "win7", "[machine]\nshutdown = %s\n" % tool + TWO_DISKS, OPEN_CATALOGUE + """
+answer IDNO
+answer IDYES
+click-row 0 btnselectthis
+wait-msgbox 30
+wait-msgbox 60
+""", before=keep)
+        F.check([l for l in t.lines if l.startswith("restart ")] == lines,
+                "restart lines: %s" % [l for l in t.lines if l.startswith("restart ")])
 
     # Windows XP: the boot entry goes into boot.ini (the backup set's edit saves it first as boot.in_).
     original = b"[boot loader]\r\ntimeout=30\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n" \
