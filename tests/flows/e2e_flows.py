@@ -84,7 +84,8 @@ disk = 0
 offset = 1M
 device = \Device\HarddiskVolume1
 """
-# C: lies at an offset its disk does not list: the system drive cannot be placed (D: can).
+# C: lies at an offset its disk does not list: the system drive cannot be placed (D: can). Its volume
+# reports the boot flag, so that the boot entry would go into the system store.
 C_UNPLACED = r"""
 [disk0]
 entry = 1M, 100G, 1, 07, active
@@ -94,6 +95,7 @@ offset = 1M
 [volume C]
 disk = 0
 offset = 200G
+boot = 1
 """
 UEFI = "[machine]\nfirmware = uefi\n" + ONLY_C
 # TWO_DISKS with a BitLocker-encrypted system volume, and with a system partition that is not active.
