@@ -21,15 +21,15 @@ ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "server"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from refserver import write_virtual_file  # noqa: E402
-from vorlane_test import (RefServer, Transcript, container_image, container_header, container_trailer,  # noqa: E402
-                          run_sandbox, stored_block, wine, write_run_files)
+from vorlane_test import (WINE_RUN, RefServer, Transcript, container_image, container_header,  # noqa: E402
+                          container_trailer, run_sandbox, stored_block, wine, write_run_files)
 
 MIB = 1024 * 1024
 IMAGE_SIZE = 100 * MIB          # the smallest size the checks accept
 BACKUP_ID = "{12310282-F678-420E-A313-468C5687342A}"
 REINSTALL_ID = "{A3B315FE-ADCA-4FB0-848C-EB3529FF0340}"
 RESTART = 'restart "cmd /c shutdown -r -t 0"'
-RELEASES = {"winxp": "winxp", "win7": "win7", "win2008r2": "win2008r2", "win10": "win10"}
+RELEASES = {"winxp": "winxp", "win7": "win7", "win2008r2": "win2008r2", "win81": "win81", "win10": "win10"}
 
 # Catalogue: (name, file name, size, served, hash kind, rate limit per connection in bytes/s, content).
 # content: "image" serves one of our image files (the checks before the ready question read its header),
@@ -186,6 +186,13 @@ class Rig:
     # -- prefix
     def wine(self, *args):
         return wine(self.prefix, *args)
+
+    def reg_dword(self, key, name):
+        """A REG_DWORD of the prefix's registry, or None when it is not there."""
+        out = subprocess.run([WINE_RUN, "--prefix", self.prefix, "reg", "query", key, "/v", name], capture_output=True,
+                             text=True, errors="replace", env=dict(os.environ, LANG="C.UTF-8")).stdout
+        m = re.search(r"%s\s+REG_DWORD\s+0x([0-9a-fA-F]+)" % re.escape(name), out)
+        return int(m.group(1), 16) if m else None
 
     def prepare_prefix(self):
         self.wine("cmd", "/c", "exit", "0")
@@ -953,6 +960,31 @@ wait-msgbox 60
 """, before=keep)
         F.check([l for l in t.lines if l.startswith("restart ")] == lines,
                 "restart lines: %s" % [l for l in t.lines if l.startswith("restart ")])
+
+    # Windows 8.1 with fast startup on: turned off once the job is prepared (the setting kept), left off at a
+    # start while the job waits, put back at the first start after it is gone. Wine's own registry.
+    power = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power"
+    kept = "HKLM\\SOFTWARE\\Vorlane"
+    rig.wine("reg", "add", power, "/v", "HiberbootEnabled", "/t", "REG_DWORD", "/d", "1", "/f")
+    try:
+        t = rig.run("fast-startup", "win81", TWO_DISKS, reinstall_kept.replace(
+            "answer IDNO\nclick-row", "answer IDNO\nanswer IDNO\nclick-row"), before=keep)
+        F.check(t.has(msgbox_line("提示", 4, reinstall_question("2:2", "1:1"), "IDNO")), "ready question")
+        F.check((rig.reg_dword(power, "HiberbootEnabled"), rig.reg_dword(kept, "SavedHiberbootEnabled")) == (0, 1),
+                "fast startup off, its setting kept")
+
+        def job_waits(_):
+            with open(os.path.join(rig.drive_c, "ghost._KX"), "wb") as f:
+                f.write(restore_job("2:2\\VRLN\\Download\\sys7.gho", "1:1"))
+        rig.run("fast-startup-pending", "win81", TWO_DISKS, "wait-page 0 30", before=job_waits)
+        F.check((rig.reg_dword(power, "HiberbootEnabled"), rig.reg_dword(kept, "SavedHiberbootEnabled")) == (0, 1),
+                "still off while the job waits")
+        rig.run("fast-startup-back", "win81", TWO_DISKS, "wait-page 0 30")
+        F.check((rig.reg_dword(power, "HiberbootEnabled"), rig.reg_dword(kept, "SavedHiberbootEnabled")) == (1, None),
+                "put back once the job is gone")
+    finally:
+        rig.wine("reg", "delete", power, "/v", "HiberbootEnabled", "/f")
+        rig.wine("reg", "delete", kept, "/f")
 
     # Windows XP: the boot entry goes into boot.ini (the backup set's edit saves it first as boot.in_).
     original = b"[boot loader]\r\ntimeout=30\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n" \
