@@ -18,8 +18,31 @@ enum class PreparationBlock {
   None,
   UnsupportedRelease,  // Windows 10 and unrecognised releases: nothing would be prepared
   UefiFirmware,        // a boot-sector entry cannot start on UEFI firmware
+  TooLittleMemory,     // the imaging environment would not start or not finish
+  BitLockerVolume,     // the imaging environment cannot read or write an encrypted system volume
+  NoBcdboot,           // the system partition is not active and the system has no bcdboot to make it bootable
 };
 PreparationBlock CheckPreparation(int32_t osIndex, bool uefiFirmware);
+
+// The least physical memory, as Windows reports it, with which the imaging environment restores an image
+// (measured under QEMU, with a margin: docs/flows.md).
+constexpr uint64_t kLeastMemoryMiB = 256;
+
+// What decides whether a one-time boot can work on this machine.
+struct MachineFacts {
+  int32_t osIndex = 14;
+  bool uefiFirmware = false;
+  bool memoryKnown = false;      // an unknown size is not refused
+  uint64_t memoryBytes = 0;
+  bool bitLockerSystemVolume = false;
+  bool driveStorePath = false;   // a BCD release whose system partition is not active (bcdboot makes it bootable)
+  bool hasBcdboot = false;       // the system's own bcdboot.exe is there
+};
+// The first reason, in this order: release, firmware, memory, BitLocker, bcdboot.
+PreparationBlock CheckMachine(const MachineFacts& facts);
+// Whether the BCD path through the store on the system drive would be taken: a BCD release (3 to 11) whose
+// system partition has the boot flag 0 (GetPartitionBootFlag).
+bool TakesDriveStorePath(int32_t osIndex, int32_t systemBootFlag);
 // The message shown for a block (caption "提示"); empty for None.
 const wchar_t* PreparationBlockMessage(PreparationBlock block);
 
@@ -29,6 +52,27 @@ enum class PreparationKind { Reinstall, Backup, Restore };
 // "准备重装环境失败：" + what failed + "。系统未作任何更改。" ("备份", "还原" for the other kinds). When not
 // every change could be taken back, the last sentence says so instead.
 std::wstring PreparationFailedMessage(PreparationKind kind, const std::wstring& failure, bool undone);
+// Where an image is stored or read: on a partition of its own, or where the imaging environment cannot use
+// it (it cannot read and write one partition at once, and a download needs room for the whole image).
+enum class StorageBlock {
+  None,
+  OnSystemPartition,  // the image's drive is the system drive, or lies on the system partition
+  NoRoom,             // the drive lacks room for the image
+};
+// Whether a drive holds the system partition: the same letter, or the same Ghost address when both are known.
+bool OnSystemPartition(wchar_t drive, wchar_t systemDrive, const std::wstring& driveAddress,
+                       const std::wstring& systemAddress);
+// Bytes an image of the catalogue's size text may take ("800M", "3.5G", "700MB", "4.2 GB"): the figure plus
+// one unit of its last digit, because the text is rounded down. 0 when the text gives no size.
+uint64_t CatalogueImageBytes(const std::wstring& sizeText);
+// Room for a download: imageBytes (0: unknown, never refused) against what the drive can give: its free
+// bytes and the bytes already held by the image's earlier files (a partial download, an image replaced).
+StorageBlock CheckDownloadRoom(uint64_t imageBytes, uint64_t freeBytes, uint64_t heldBytes);
+// The message shown for a block of a download or a backup (caption "提示"); empty for None.
+const wchar_t* StorageBlockMessage(StorageBlock block);
+extern const wchar_t kNoImagePartitionMessage[];   // "需要一个系统分区以外、剩余空间足够的分区来存放系统镜像。"
+extern const wchar_t kRestoreFromSystemMessage[];  // a restore image on the system partition
+extern const wchar_t kDownloadedImageInvalidMessage[];  // a downloaded image that is not one of ours
 
 // Why a complete image could not take its name, with the path of the file that holds it: read-only, or
 // in use by another program. The downloaded data is kept and the text says how to finish.

@@ -56,6 +56,8 @@ void SortSlotsByOffset(std::vector<PartitionSlot>& slots);
 // The "%d:%d" address of a letter in a table, counted with referenceDisk as disk 1; empty when not found
 // or when an empty disk comes first.
 std::wstring GhostAddressInTable(const DiskTable& table, wchar_t letter, int32_t referenceDisk);
+// Bytes of the partition a letter is mounted on; 0 when the letter is not in the table.
+int64_t PartitionLengthInTable(const DiskTable& table, wchar_t letter);
 // 1-based position of a letter within its disk's slots (first match, walking disks in order and stopping
 // at the first disk without partitions); 0 when not found.
 int PartitionPositionInTable(const DiskTable& table, wchar_t letter);
@@ -66,6 +68,8 @@ bool BuildDiskTable();
 bool GetPartitionPlace(wchar_t letter, PartitionPlace& place);
 // "%d:%d" of a drive, the reference drive's disk numbered 1; empty when it cannot be placed.
 std::wstring GetGhostAddress(wchar_t letter, wchar_t referenceLetter);
+// Bytes of the partition a drive lies on, as the table last built knows it; 0 when unknown.
+int64_t GetPartitionLength(wchar_t letter);
 // Windows disk number of the volume at a letter; -2 when it cannot be opened, -1 when the query fails.
 int32_t GetVolumeDiskNumber(wchar_t letter);
 // -1 on failure; 1 when not MBR; else the MBR boot indicator (1 or 0).
@@ -74,6 +78,15 @@ int32_t GetPartitionBootFlag(wchar_t letter);
 std::wstring GetVolumeDeviceName(wchar_t letter);
 // True when the volume has a mount path beginning with the letter (exact comparison).
 bool VolumeMountedAtLetter(const std::wstring& volumeGuidPath, wchar_t letter);
+
+// True when a boot sector's OEM name (offset 3) is BitLocker's "-FVE-FS-".
+bool BootSectorIsBitLocker(const uint8_t* sector, size_t size);
+// True when the volume at a letter is BitLocker-encrypted: its first sector, read through its disk at the
+// partition's offset (what the disk holds) or through the volume, carries BitLocker's OEM name. False when
+// neither can be read.
+bool VolumeIsBitLocker(wchar_t letter);
+// The machine's physical memory in bytes; false when unknown.
+bool GetPhysicalMemoryBytes(uint64_t& bytes);
 
 // True when the machine was started through UEFI firmware, where a boot-sector entry cannot run.
 bool IsUefiFirmware();

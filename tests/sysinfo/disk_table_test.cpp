@@ -145,6 +145,12 @@ TEST(BuildDiskTable, LetterPassOnASimulatedMachine) {
   EXPECT_EQ(L"2:1", GetGhostAddress(L'F', L'C'));
   EXPECT_EQ(L"1:1", GetGhostAddress(L'F', L'F'));  // from F's point of view its disk comes first
   EXPECT_EQ(L"2:3", GetGhostAddress(L'D', L'F'));
+  // Partition lengths come from the layout, so the flows can weigh an image against the system partition.
+  EXPECT_EQ(50 * GiB, GetPartitionLength(L'C'));
+  EXPECT_EQ(40 * GiB, GetPartitionLength(L'e'));
+  EXPECT_EQ(200 * GiB, GetPartitionLength(L'F'));
+  EXPECT_EQ(0, GetPartitionLength(L'G'));
+  EXPECT_EQ(0, GetPartitionLength(0));
 }
 
 TEST(BuildDiskTable, DrivesThatAreNotFixedOrNotExaminedGetNoLetter) {
