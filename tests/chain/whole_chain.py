@@ -264,10 +264,11 @@ def boot_ini_default_target(boot_ini):
 # ---------------------------------------------------------------- screens of the imaging environment
 
 class ScreenGrabber:
-    """Screens of the QEMU machine through its QMP socket: a picture whenever the screen changed, at most
-    one every `every` seconds, and the last one before the machine stopped."""
+    """Screens of the QEMU machine through its QMP socket: a picture (PNG) whenever the text on the screen
+    changed (more than the cursor's blink), at most one every `every` seconds, and the last one before the
+    machine stopped."""
 
-    def __init__(self, folder, stem, every=6.0):
+    def __init__(self, folder, stem, every=4.0):
         self.folder, self.stem, self.every = folder, stem, every
         self.socket_path = os.path.join(folder, ".qmp-%s" % stem)
         self.saved = []
@@ -280,6 +281,21 @@ class ScreenGrabber:
     def start(self):
         self._thread = threading.Thread(target=self._run, daemon=True)
         self._thread.start()
+
+    @staticmethod
+    def _rows(path):
+        """The pixel rows of a binary PPM file."""
+        with open(path, "rb") as f:
+            data = f.read()
+        fields = data.split(maxsplit=4)
+        width, height = int(fields[1]), int(fields[2])
+        pixels = data[len(data) - width * height * 3:]
+        return [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)]
+
+    def _save(self, ppm):
+        name = "%s-%02d.png" % (self.stem, len(self.saved) + 1)
+        subprocess.run(["convert", ppm, os.path.join(self.folder, name)], check=False)
+        self.saved.append(name)
 
     def _run(self):
         sock = None
@@ -294,35 +310,36 @@ class ScreenGrabber:
         if sock is None:
             return
         reader = sock.makefile("rb")
+        latest = os.path.join(self.folder, ".%s-latest.ppm" % self.stem)
+        kept = os.path.join(self.folder, ".%s-kept.ppm" % self.stem)
+        pending = False
         try:
             reader.readline()
             self._call(sock, reader, {"execute": "qmp_capabilities"})
-            digest, last_digest, last_time, n = None, None, 0.0, 0
-            latest = os.path.join(self.folder, ".%s-latest.png" % self.stem)
+            shown, last_time = None, 0.0
             while not self._stop.wait(1.0):
-                if not self._call(sock, reader, {"execute": "screendump",
-                                                 "arguments": {"filename": latest, "format": "png"}}):
+                if not self._call(sock, reader, {"execute": "screendump", "arguments": {"filename": latest}}):
                     break
                 try:
-                    with open(latest, "rb") as f:
-                        digest = hashlib.sha256(f.read()).hexdigest()
-                except OSError:
+                    rows = self._rows(latest)
+                except (OSError, ValueError, IndexError):
                     continue
-                if digest != last_digest and time.monotonic() - last_time >= self.every:
-                    n += 1
-                    name = "%s-%02d.png" % (self.stem, n)
-                    shutil.copyfile(latest, os.path.join(self.folder, name))
-                    self.saved.append(name)
-                    last_digest, last_time = digest, time.monotonic()
-            if os.path.exists(latest) and digest != last_digest:
-                name = "%s-%02d.png" % (self.stem, n + 1)
-                shutil.copyfile(latest, os.path.join(self.folder, name))
-                self.saved.append(name)
-        except OSError:
-            pass
+                # A blinking cursor changes a text line or two; new text changes more.
+                changed = shown is None or len(rows) != len(shown) or \
+                    sum(1 for a, b in zip(rows, shown) if a != b) > 32
+                if changed:
+                    shutil.copyfile(latest, kept)
+                    pending = True
+                if pending and time.monotonic() - last_time >= self.every:
+                    self._save(kept)
+                    shown, pending, last_time = rows, False, time.monotonic()
+        except (OSError, ValueError):
+            pass  # the machine stopped
         finally:
             sock.close()
-            for leftover in (os.path.join(self.folder, ".%s-latest.png" % self.stem), self.socket_path):
+            if pending:
+                self._save(kept)
+            for leftover in (latest, kept, self.socket_path):
                 if os.path.exists(leftover):
                     os.unlink(leftover)
 
