@@ -3,7 +3,8 @@
 server on a described machine (machine.ini: one disk, C: at partition 1, D: at partition 2 holding the
 working folder); a QEMU disk matching that description is then built from what the program left (C: from the
 Wine prefix's drive, D: from the folder mapped as D:), started through the loader the program's boot entry
-names, and the imaging environment's work is checked on the disk.
+names, and the imaging environment's work is checked on the disk. The identity file beside each job must name
+the machine's disk (signature and size) and partitions, and the environment must go by it.
 
 Cases (in this order; "system" goes on with the disk "win7" left):
   winxp   reinstall on a boot.ini system: catalogue, download, checks, ready question answered Yes; the stand-in
@@ -84,12 +85,23 @@ class Machine:
     def ini(self):
         return ("; one disk: C: (partition 1, active) and D: (partition 2), which holds the working folder\n"
                 "[disk0]\n"
+                "signature = %08X\n"
+                "size = %d\n"
                 "entry = %d, %d, 1, 07, active\n"
                 "entry = %d, %d, 2, 07\n"
                 "[volume C]\ndisk = 0\noffset = %d\ndevice = \\Device\\HarddiskVolume1\n"
                 "[volume D]\ndisk = 0\noffset = %d\ndevice = \\Device\\HarddiskVolume2\n"
-                % (self.c_start * SECTOR, self.c_sectors * SECTOR, self.d_start * SECTOR, self.d_sectors * SECTOR,
-                   self.c_start * SECTOR, self.d_start * SECTOR))
+                % (self.signature, self.disk_bytes, self.c_start * SECTOR, self.c_sectors * SECTOR,
+                   self.d_start * SECTOR, self.d_sectors * SECTOR, self.c_start * SECTOR, self.d_start * SECTOR))
+
+    def partition_identity(self, letter):
+        """(signature, disk size, start, length) in bytes of C: or D:, as the identity file names them."""
+        start, sectors = (self.c_start, self.c_sectors) if letter == "C" else (self.d_start, self.d_sectors)
+        return self.signature, self.disk_bytes, start * SECTOR, sectors * SECTOR
+
+    def identity(self, job, image, source, target):
+        """The identity file the program must write beside a job on this machine."""
+        return qs.identity_text(job, image, self.partition_identity(source), self.partition_identity(target))
 
     def partition_of_device(self, device):
         return {"\\device\\harddiskvolume1": 1, "\\device\\harddiskvolume2": 2}.get(device.lower())
@@ -211,7 +223,8 @@ def apply_bcdedit(drive_c, commands):
 
 def host_path(drive_c, windows_path):
     """The host path of a C: path in the prefix, following the case of what exists."""
-    check(windows_path[:3].upper() == "C:\\", "the store lies on C: (%s)" % windows_path)
+    if windows_path[:3].upper() != "C:\\":
+        raise Failure("a store outside C: (%s)" % windows_path)
     path = drive_c
     for part in windows_path[3:].split("\\"):
         match = [e for e in os.listdir(path) if e.lower() == part.lower()] if os.path.isdir(path) else []
@@ -628,6 +641,25 @@ def finish_boot_configuration(chain, release, t):
         check(applied, "the program ran bcdedit %d times" % len(applied))
 
 
+def check_job_companions(chain, machine, set_name, job, image, source, target):
+    """The identity file and the loader's start record the program writes beside a job."""
+    vid = find_no_case(chain.drive_c, set_name + ".vid")
+    check(vid is not None, "%s.vid is beside the job" % set_name)
+    with open(vid, "rb") as f:
+        text = f.read()
+    check(text == machine.identity(job, image, source, target),
+          "%s.vid names the %s: image %s, source %s:, target %s: by signature %08X, disk size and partition "
+          "offsets of the machine: %r" % (set_name, job, image, source, target, machine.signature, text))
+    env = find_no_case(chain.drive_c, set_name + ".env")
+    with open(env, "rb") as f:
+        check(f.read() == qs.START_RECORD, "%s.env is a fresh start record of 1024 bytes" % set_name)
+
+
+def check_identity_used(text, set_name):
+    check("No identity file" not in text and "FAILED" not in text,
+          "the environment took the partitions from %s.vid" % set_name)
+
+
 def case_reinstall(chain, release):
     case = release
     machine = MACHINES[release]
@@ -657,6 +689,7 @@ def case_reinstall(chain, release):
     with open(job, "rb") as f:
         check(f.read() == restore_job_bytes("1:2\\VRLN\\Download\\" + file_name, "1:1"),
               "the job ghost._KX on C: (the image's path in code page 936)")
+    check_job_companions(chain, machine, "KX", "restore", "\\VRLN\\Download\\" + file_name, "D", "C")
     c_sources = chain.c_sources()
     say(case, "job", "written on C:: %s" % ", ".join(sorted(n.lstrip("/") for n in c_sources)))
     target = boot_target(chain, release, machine, t)
@@ -670,6 +703,7 @@ def case_reinstall(chain, release):
     text, seconds, screens = chain.boot(case, "restore", machine, folder, target)
     say(case, "boot", "%s (%s) started the imaging environment: %.0f s until the machine restarted"
         % (target[1], "boot.ini's default line" if release == "winxp" else "the store's default entry", seconds))
+    check_identity_used(text, "KX")
     check("The image is complete and undamaged" in text, "the environment checked the whole image before writing")
     say(case, "verify", "the image is complete and undamaged")
     check("now holds the system from the image" in text, "the environment reports the restore done")
@@ -730,12 +764,14 @@ def case_system(chain):
     finish_boot_configuration(chain, release, t)
     with open(find_no_case(chain.drive_c, "Ghost.ba_"), "rb") as f:
         check(f.read() == backup_job("1:1", "1:2\\VRLN\\BackSystem\\BAKSYS.GHO"), "the job Ghost.ba_ on C:")
+    check_job_companions(chain, machine, "KW", "backup", "\\VRLN\\BackSystem\\BAKSYS.GHO", "C", "D")
     c_sources = chain.c_sources()
     say(case, "job", "backup job written on C:: %s" % ", ".join(sorted(n.lstrip("/") for n in c_sources)))
     target = boot_target(chain, release, machine, t)
     folder = chain.build_disk("system-backup", machine, c_sources, {}, base=base)
     text, seconds, screens = chain.boot(case, "backup", machine, folder, target)
     say(case, "boot", "%s started the imaging environment: %.0f s" % (target[1], seconds))
+    check_identity_used(text, "KW")
     check("read back from the disk and is complete" in text, "the environment read the new image back whole")
     say(case, "backup", qs.throughput(text, "Saved"))
     c_img, d_img = os.path.join(folder, "c.img"), os.path.join(folder, "d.img")
@@ -764,11 +800,13 @@ def case_system(chain):
     finish_boot_configuration(chain, release, t)
     with open(find_no_case(chain.drive_c, "ghost._KX"), "rb") as f:
         check(f.read() == restore_job("1:2\\VRLN\\BackSystem\\BAKSYS.GHO", "1:1"), "the job ghost._KX on C:")
+    check_job_companions(chain, machine, "KX", "restore", "\\VRLN\\BackSystem\\BAKSYS.GHO", "D", "C")
     c_sources = chain.c_sources()
     target = boot_target(chain, release, machine, t)
     folder2 = chain.build_disk("system-restore", machine, c_sources, {}, base=folder)
     text, seconds, screens2 = chain.boot(case, "restore", machine, folder2, target)
     say(case, "boot", "%s started the imaging environment: %.0f s" % (target[1], seconds))
+    check_identity_used(text, "KX")
     check("now holds the system from the image" in text, "the environment reports the restore done")
     say(case, "restore", qs.throughput(text, "Restored"))
     tree = ntfs_tree(os.path.join(folder2, "c.img"))
