@@ -26,7 +26,8 @@ PreparationBlock MachineBlock() {
   facts.osIndex = env.OsIndex;
   facts.uefiFirmware = IsUefiFirmware();
   // The release and the firmware decide alone; the devices are asked only where they might.
-  if (CheckMachine(facts) != PreparationBlock::None) return CheckMachine(facts);
+  PreparationBlock early = CheckMachine(facts);
+  if (early != PreparationBlock::None) return early;
   facts.memoryKnown = GetPhysicalMemoryBytes(facts.memoryBytes);
   facts.bitLockerSystemVolume = VolumeIsBitLocker(env.SystemDrive);
   facts.driveStorePath = TakesDriveStorePath(env.OsIndex, GetPartitionBootFlag(env.SystemDrive));

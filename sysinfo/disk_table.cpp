@@ -284,11 +284,14 @@ bool BootSectorIsBitLocker(const uint8_t* sector, size_t size) {
 
 namespace {
 
-// One read of a device's first bytes at an offset: 4 KiB, a whole number of sectors of any disk.
+// One read of a device's first bytes at an offset: 4 KiB, a whole number of sectors of any disk, into a
+// buffer aligned to 4 KiB as raw device reads may require.
 bool FirstSectorIsBitLocker(IDevice& device, int64_t offset) {
-  std::vector<uint8_t> sector(4096);
-  if (!device.ReadAt(offset, sector.data(), static_cast<DWORD>(sector.size()))) return false;
-  return BootSectorIsBitLocker(sector.data(), sector.size());
+  constexpr size_t kRead = 4096;
+  std::vector<uint8_t> raw(2 * kRead);
+  uint8_t* sector = raw.data() + (kRead - reinterpret_cast<uintptr_t>(raw.data()) % kRead) % kRead;
+  if (!device.ReadAt(offset, sector, static_cast<DWORD>(kRead))) return false;
+  return BootSectorIsBitLocker(sector, kRead);
 }
 
 }  // namespace
