@@ -55,8 +55,8 @@ bool WriteWholeFile(const std::wstring& path, const void* data, size_t size) {
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
   bytes.clear();
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+  UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) return false;
   char buffer[65536];
   for (;;) {

@@ -20,8 +20,7 @@ bool Gone(const std::wstring& path) {
 
 bool RunStep(const UndoStep& step) {
   switch (step.action) {
-    case UndoAction::RemoveFile:
-      return Gone(step.path);
+    case UndoAction::RemoveFile: return Gone(step.path);
     case UndoAction::PutBackBytes:
       SetFileAttributesW(step.path.c_str(), FILE_ATTRIBUTE_NORMAL);
       return step.existed ? WriteWholeFile(step.path, step.bytes) : Gone(step.path);
@@ -30,8 +29,7 @@ bool RunStep(const UndoStep& step) {
       bool back = CopyFileW(step.from.c_str(), step.path.c_str(), FALSE) != FALSE;
       return back && Gone(step.from);
     }
-    case UndoAction::RunCommand:
-      return RunHidden(step.command).Succeeded();
+    case UndoAction::RunCommand: return RunHidden(step.command).Succeeded();
     case UndoAction::RemoveFolder:
       return RemoveDirectoryW(step.path.c_str()) != FALSE || GetLastError() == ERROR_FILE_NOT_FOUND;
   }

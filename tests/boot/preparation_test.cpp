@@ -38,8 +38,8 @@ TEST_F(PreparationTest, ASuccessLeavesTheWholeSetAndItsEntry) {
   PreparationResult r = PrepareReinstall(L"D:\\VRLN\\Download\\win7.GHO");
   EXPECT_TRUE(r.ok);
   EXPECT_TRUE(r.failure.empty());
-  EXPECT_EQ(RootEntries(), (std::vector<std::wstring>{L"BOOT", L"ghost._KX", L"KX.env", L"KX.lsn", L"KX.vid",
-                                                      L"kxldr", L"kxldr.mbr"}));
+  EXPECT_EQ(RootEntries(), (std::vector<std::wstring>{L"BOOT", L"ghost._KX", L"KX.env", L"KX.lsn", L"KX.vid", L"kxldr",
+                                                      L"kxldr.mbr"}));
   EXPECT_EQ(ReadBytes(OnTestDrive(L"KX.env")).size(), 1024u);
   EXPECT_EQ(ReadBytes(OnTestDrive(L"KX.vid")).find("vorlane-job-identity 1\r\njob=restore\r\n"), 0u);
   std::vector<std::string> runs = tools_->Runs();
@@ -48,7 +48,7 @@ TEST_F(PreparationTest, ASuccessLeavesTheWholeSetAndItsEntry) {
 
   ClearTestDrive();
   tools_.reset();  // before its successor installs the same stand-ins
-    tools_ = std::make_unique<RecordingTools>();
+  tools_ = std::make_unique<RecordingTools>();
   Use(1);
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), kBootIni));
   r = PrepareBackup(L"D:\\VRLN\\BackSystem\\BAKSYS.GHO");
@@ -60,8 +60,11 @@ TEST_F(PreparationTest, ASuccessLeavesTheWholeSetAndItsEntry) {
 // A folder in the way of one file of the set makes its write fail: everything written before it is
 // removed again and the boot configuration is never touched.
 TEST_F(PreparationTest, AFileThatCannotBeWrittenIsNamedAndTheSetIsRemoved) {
-  struct Case { const wchar_t* blocked; const wchar_t* what; } cases[] = {
-      {L"KX.lsn", L"无法写入启动文件"}, {L"kxldr", L"无法写入启动文件"}, {L"kxldr.mbr", L"无法写入启动文件"},
+  struct Case {
+    const wchar_t* blocked;
+    const wchar_t* what;
+  } cases[] = {
+      {L"KX.lsn", L"无法写入启动文件"},    {L"kxldr", L"无法写入启动文件"},  {L"kxldr.mbr", L"无法写入启动文件"},
       {L"ghost._KX", L"无法写入任务文件"}, {L"KX.vid", L"无法写入任务文件"}, {L"KX.env", L"无法写入任务文件"},
   };
   for (const Case& c : cases) {
@@ -94,7 +97,7 @@ TEST_F(PreparationTest, AFailedBootEntryRemovesTheSetAndPutsTheConfigurationBack
   // boot.ini release: the partition tool fails after boot.ini was edited.
   ClearTestDrive();
   tools_.reset();  // before its successor installs the same stand-ins
-    tools_ = std::make_unique<RecordingTools>();
+  tools_ = std::make_unique<RecordingTools>();
   Use(1);
   tools_->ExitWith(1, L"/mbr");
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), kBootIni));
@@ -107,7 +110,11 @@ TEST_F(PreparationTest, AFailedBootEntryRemovesTheSetAndPutsTheConfigurationBack
 }
 
 TEST_F(PreparationTest, WhatCannotWorkIsRefusedBeforeAnythingIsWritten) {
-  struct Case { int32_t osIndex; const wchar_t* image; const wchar_t* failure; } cases[] = {
+  struct Case {
+    int32_t osIndex;
+    const wchar_t* image;
+    const wchar_t* failure;
+  } cases[] = {
       {12, L"D:\\VRLN\\Download\\win7.GHO", L"当前系统暂不支持该功能"},
       {5, L"Q:\\win7.GHO", L"无法确定分区位置"},
       // Hangul has no form in the ANSI code page: the job could not name the file.
