@@ -1,5 +1,7 @@
 #include "app/flow_rules.h"
 
+#include <cwctype>
+
 #include "base/text_format.h"
 #include "sysinfo/os_version.h"
 
@@ -62,4 +64,61 @@ const wchar_t* PreparationBlockMessage(PreparationBlock block) {
     case PreparationBlock::UefiFirmware: return L"当前电脑为UEFI启动模式，暂不支持该功能。";
     default: return L"";
   }
+}
+
+const wchar_t kNoImagePartitionMessage[] = L"需要一个系统分区以外、剩余空间足够的分区来存放系统镜像。";
+const wchar_t kRestoreFromSystemMessage[] =
+    L"所选镜像位于系统分区，无法还原：请先把它复制到系统分区以外的分区，再从那里还原。";
+const wchar_t kDownloadedImageInvalidMessage[] = L"下载的文件不是有效的系统镜像，请重新下载！";
+
+bool OnSystemPartition(wchar_t drive, wchar_t systemDrive, const std::wstring& driveAddress,
+                       const std::wstring& systemAddress) {
+  if (drive != 0 && towupper(drive) == towupper(systemDrive)) return true;
+  return !driveAddress.empty() && driveAddress == systemAddress;
+}
+
+uint64_t CatalogueImageBytes(const std::wstring& sizeText) {
+  std::wstring t = Trim(sizeText);
+  size_t i = 0;
+  uint64_t whole = 0;
+  uint64_t fraction = 0;
+  uint64_t fractionScale = 1;
+  bool digits = false;
+  for (; i < t.size() && t[i] >= L'0' && t[i] <= L'9'; ++i) {
+    if (whole > (UINT64_C(1) << 40)) return UINT64_MAX;  // past any disk
+    whole = whole * 10 + (t[i] - L'0');
+    digits = true;
+  }
+  if (i < t.size() && t[i] == L'.') {
+    for (++i; i < t.size() && t[i] >= L'0' && t[i] <= L'9'; ++i) {
+      if (fractionScale >= 1000000) continue;  // further digits change nothing that matters
+      fraction = fraction * 10 + (t[i] - L'0');
+      fractionScale *= 10;
+      digits = true;
+    }
+  }
+  if (!digits) return 0;
+  while (i < t.size() && t[i] == L' ') ++i;
+  std::wstring unit = Lower(t.substr(i));
+  if (!unit.empty() && unit.back() == L'b') unit.pop_back();
+  uint64_t scale = 0;
+  if (unit.empty()) scale = 1;
+  else if (unit == L"k") scale = UINT64_C(1) << 10;
+  else if (unit == L"m") scale = UINT64_C(1) << 20;
+  else if (unit == L"g") scale = UINT64_C(1) << 30;
+  else if (unit == L"t") scale = UINT64_C(1) << 40;
+  else return 0;
+  // whole.fraction units, rounded up by one unit of the last digit given; a figure past any disk saturates.
+  if (whole >= UINT64_MAX / scale - 1) return UINT64_MAX;
+  return whole * scale + (fraction + 1) * scale / fractionScale;
+}
+
+StorageBlock CheckDownloadRoom(uint64_t imageBytes, uint64_t freeBytes, uint64_t heldBytes) {
+  if (imageBytes == 0) return StorageBlock::None;
+  uint64_t available = freeBytes + heldBytes < freeBytes ? UINT64_MAX : freeBytes + heldBytes;
+  return available < imageBytes ? StorageBlock::NoRoom : StorageBlock::None;
+}
+
+const wchar_t* StorageBlockMessage(StorageBlock block) {
+  return block == StorageBlock::None ? L"" : kNoImagePartitionMessage;
 }

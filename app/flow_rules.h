@@ -23,6 +23,28 @@ PreparationBlock CheckPreparation(int32_t osIndex, bool uefiFirmware);
 // The message shown for a block (caption "提示"); empty for None.
 const wchar_t* PreparationBlockMessage(PreparationBlock block);
 
+// Where an image is stored or read: on a partition of its own, or where the imaging environment cannot use
+// it (it cannot read and write one partition at once, and a download needs room for the whole image).
+enum class StorageBlock {
+  None,
+  OnSystemPartition,  // the image's drive is the system drive, or lies on the system partition
+  NoRoom,             // the drive lacks room for the image
+};
+// Whether a drive holds the system partition: the same letter, or the same Ghost address when both are known.
+bool OnSystemPartition(wchar_t drive, wchar_t systemDrive, const std::wstring& driveAddress,
+                       const std::wstring& systemAddress);
+// Bytes an image of the catalogue's size text may take ("800M", "3.5G", "700MB", "4.2 GB"): the figure plus
+// one unit of its last digit, because the text is rounded down. 0 when the text gives no size.
+uint64_t CatalogueImageBytes(const std::wstring& sizeText);
+// Room for a download: imageBytes (0: unknown, never refused) against what the drive can give: its free
+// bytes and the bytes already held by the image's earlier files (a partial download, an image replaced).
+StorageBlock CheckDownloadRoom(uint64_t imageBytes, uint64_t freeBytes, uint64_t heldBytes);
+// The message shown for a block of a download or a backup (caption "提示"); empty for None.
+const wchar_t* StorageBlockMessage(StorageBlock block);
+extern const wchar_t kNoImagePartitionMessage[];   // "需要一个系统分区以外、剩余空间足够的分区来存放系统镜像。"
+extern const wchar_t kRestoreFromSystemMessage[];  // a restore image on the system partition
+extern const wchar_t kDownloadedImageInvalidMessage[];  // a downloaded image that is not one of ours
+
 // Why a complete image could not take its name, with the path of the file that holds it: read-only, or
 // in use by another program. The downloaded data is kept and the text says how to finish.
 std::wstring FinalNameHeldMessage(const std::wstring& imagePath, bool readOnly);

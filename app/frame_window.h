@@ -14,6 +14,8 @@
 #include "app/delayed_restart.h"
 #include "ui/UIlib.h"
 
+struct CatalogueEntry;
+
 class CFrameWindowWnd : public DuiLib::WindowImplBase {
  public:
   CFrameWindowWnd() = default;
@@ -151,6 +153,8 @@ class CFrameWindowWnd : public DuiLib::WindowImplBase {
   // WM_IMAGE_VERIFIED: the check of an image kept with No has ended.
   void OnImageVerified(LPARAM verdict);
   void CheckExistingImage();
+  bool DownloadFolderRefused();
+  bool DownloadRoomRefused(const CatalogueEntry& entry, const std::wstring& path, bool replace);
 
  private:
   friend struct FrameClickTable;

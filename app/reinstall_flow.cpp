@@ -10,6 +10,8 @@
 #include "app/flow_rules.h"
 #include "app/frame_window.h"
 #include "app/image_check.h"
+#include "app/image_header.h"
+#include "app/machine_checks.h"
 #include "app/shell_helpers.h"
 #include "app/window_messages.h"
 #include "base/file_name_rule.h"
@@ -109,12 +111,36 @@ void CFrameWindowWnd::BuildCatalogueList() {
 }
 
 void CFrameWindowWnd::OnInstall(TNotifyUI&) {
+  // What cannot work on this machine is refused before the catalogue is even shown.
+  if (RefusedOnThisMachine(m_hWnd)) return;
   if (CatalogueState == -1) {
     Dialogs().ShowMessage(m_hWnd, kCatalogueFailedMessage, kInfoCaption, MB_OK);
     return;
   }
+  if (DownloadFolderRefused()) return;
   BuildCatalogueList();
   SelectPage(5);
+}
+
+// The download folder on the system partition: the imaging environment could not read the image while it
+// writes that partition, so nothing is downloaded there.
+bool CFrameWindowWnd::DownloadFolderRefused() {
+  const std::wstring& folder = TheEnvironment.DownloadFolder;
+  if (!DriveOnSystemPartition(folder.empty() ? L'\0' : folder[0])) return false;
+  Dialogs().ShowMessage(m_hWnd, StorageBlockMessage(StorageBlock::OnSystemPartition), kInfoCaption, MB_OK);
+  return true;
+}
+
+// Room for the image's size as the catalogue gives it, counting what its earlier files already hold: the
+// engine's temporary file of a partial download and, when it is to be replaced, the old image.
+bool CFrameWindowWnd::DownloadRoomRefused(const CatalogueEntry& entry, const std::wstring& path, bool replace) {
+  uint64_t freeBytes = 0;
+  if (!FreeBytesOnDriveOf(path, freeBytes)) return false;
+  uint64_t held = FileBytes(path + L".vltmp") + (replace ? FileBytes(path) : 0);
+  StorageBlock block = CheckDownloadRoom(CatalogueImageBytes(entry.sizeText), freeBytes, held);
+  if (block == StorageBlock::None) return false;
+  Dialogs().ShowMessage(m_hWnd, StorageBlockMessage(block), kInfoCaption, MB_OK);
+  return true;
 }
 
 void CFrameWindowWnd::OnSelectImage(TNotifyUI& msg) {
@@ -133,6 +159,7 @@ void CFrameWindowWnd::StartImageDownload() {
     Dialogs().ShowMessage(m_hWnd, ImageNameInvalidMessage(entry->fileName), kInfoCaption, MB_OK);
     return;
   }
+  if (RefusedOnThisMachine(m_hWnd) || DownloadFolderRefused()) return;
   env.ImagePath = path;
 
   bool replace = false;
@@ -143,6 +170,7 @@ void CFrameWindowWnd::StartImageDownload() {
     }
     replace = true;
   }
+  if (DownloadRoomRefused(*entry, path, replace)) return;
 
   SetPageOptionsEnabled(false);
   if (btnpause != nullptr) btnpause->SetBkImage(kPauseImage);
@@ -320,10 +348,30 @@ void CFrameWindowWnd::OnDownloadFinished() {
     return;
   }
 
-  std::wstring source = GetGhostAddress(image.empty() ? L'\0' : image[0], env.SystemDrive);
+  wchar_t imageDrive = image.empty() ? L'\0' : image[0];
+  std::wstring source = GetGhostAddress(imageDrive, env.SystemDrive);
   std::wstring target = GetGhostAddress(env.SystemDrive, env.SystemDrive);
   if (source.empty() || target.empty()) {
     Dialogs().ShowMessage(m_hWnd, kPartitionErrorMessage, kErrorCaption, MB_OK);
+    return;
+  }
+  // The imaging environment cannot read the image from the partition it writes.
+  if (OnSystemPartition(imageDrive, env.SystemDrive, source, target)) {
+    Dialogs().ShowMessage(m_hWnd, kNoImagePartitionMessage, kInfoCaption, MB_OK);
+    ShowMainPage();
+    return;
+  }
+  // Not one of our images, or taken from a partition larger than the system partition: refused here rather
+  // than after the restart. The page options come back so that another image can be chosen.
+  uint64_t systemBytes = static_cast<uint64_t>(GetPartitionLength(env.SystemDrive));
+  ImageSummary summary;
+  ImageFault fault = CheckImageFile(image, systemBytes, summary);
+  if (fault != ImageFault::None) {
+    bool sizeOrVersion = fault == ImageFault::LargerThanTarget || fault == ImageFault::UnknownVersion;
+    Dialogs().ShowMessage(m_hWnd, sizeOrVersion ? ImageFaultMessage(fault, summary, systemBytes)
+                                                : std::wstring(kDownloadedImageInvalidMessage),
+                          kInfoCaption, MB_OK);
+    ShowMainPage();
     return;
   }
 

@@ -7,6 +7,7 @@
 #include "app/flow_rules.h"
 #include "app/frame_window.h"
 #include "app/image_header.h"
+#include "app/machine_checks.h"
 #include "app/shell_helpers.h"
 #include "base/folders.h"
 #include "boot/bcd_entry.h"
@@ -24,14 +25,6 @@ wchar_t DriveOf(const std::wstring& path) { return path.empty() ? L'\0' : path[0
 
 std::wstring TextOf(CControlUI* c) { return c != nullptr ? c->GetText() : std::wstring(); }
 
-// Releases the program does not prepare, and UEFI machines, get their message and nothing else.
-bool RefusedOnThisMachine(HWND window) {
-  PreparationBlock block = CheckPreparation(TheEnvironment.OsIndex, IsUefiFirmware());
-  if (block == PreparationBlock::None) return false;
-  Dialogs().ShowMessage(window, PreparationBlockMessage(block), kInfoCaption, MB_OK);
-  return true;
-}
-
 }  // namespace
 
 void CFrameWindowWnd::OnBackupSystem(TNotifyUI&) {
@@ -48,6 +41,11 @@ void CFrameWindowWnd::OnBackupSystem(TNotifyUI&) {
   std::wstring destination = GetGhostAddress(DriveOf(path), system);
   if (destination.empty()) {
     Dialogs().ShowMessage(m_hWnd, kPartitionError2Message, kErrorCaption, MB_ICONERROR);
+    return;
+  }
+  // The imaging environment cannot write the image onto the partition it reads.
+  if (OnSystemPartition(DriveOf(path), system, destination, source)) {
+    Dialogs().ShowMessage(m_hWnd, kNoImagePartitionMessage, kInfoCaption, MB_OK);
     return;
   }
   int answer = Dialogs().ShowMessage(m_hWnd, SystemBackupQuestion(source, destination), kInfoCaption, MB_YESNOCANCEL);
@@ -72,15 +70,22 @@ void CFrameWindowWnd::OnRestoreSystem(TNotifyUI&) {
     Dialogs().ShowMessage(m_hWnd, kPartitionError2Message, kErrorCaption, MB_OK);
     return;
   }
+  // The imaging environment cannot read the image from the partition it writes.
+  if (OnSystemPartition(DriveOf(path), system, source, destination)) {
+    Dialogs().ShowMessage(m_hWnd, kRestoreFromSystemMessage, kInfoCaption, MB_OK);
+    return;
+  }
   if (!FileExists(path)) {
     Dialogs().ShowMessage(m_hWnd, kBackupImageMissingMessage, kInfoCaption, MB_OK);
     return;
   }
-  // A folder, a short file or a damaged image would only be refused after the restart.
+  // A folder, a short file, a damaged image or one taken from a partition larger than the system partition
+  // would only be refused after the restart.
+  uint64_t systemBytes = static_cast<uint64_t>(GetPartitionLength(system));
   ImageSummary summary;
-  ImageFault fault = CheckImageFile(path, 0, summary);
+  ImageFault fault = CheckImageFile(path, systemBytes, summary);
   if (fault != ImageFault::None) {
-    Dialogs().ShowMessage(m_hWnd, ImageFaultMessage(fault, summary, 0), kInfoCaption, MB_OK);
+    Dialogs().ShowMessage(m_hWnd, ImageFaultMessage(fault, summary, systemBytes), kInfoCaption, MB_OK);
     return;
   }
   int answer = Dialogs().ShowMessage(m_hWnd, SystemRestoreQuestion(source, destination), kInfoCaption, MB_YESNOCANCEL);

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "base/text_format.h"
-#include "base/unique_handle.h"
+#include "boot/file_writes.h"
 
 BootConfig TheBootConfig;
 
@@ -30,17 +30,30 @@ void ExtractBootTools() {
   WriteResourceToFile(config.bcdbootPath, kBcdbootResourceId, config.payloadType);
 }
 
-bool WriteResourceToFile(const std::wstring& path, uint16_t id, const wchar_t* type) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+namespace {
+
+// The bytes of a resource of the program's own module; false when it is missing or empty.
+bool FindOwnResource(uint16_t id, const wchar_t* type, const void*& data, DWORD& size) {
   HMODULE self = GetModuleHandleW(nullptr);
   HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(id), type);
   if (found == nullptr) return false;
   HGLOBAL loaded = LoadResource(self, found);
-  DWORD size = SizeofResource(self, found);
-  const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
-  if (data == nullptr || size == 0) return false;
-  DWORD written = 0;
-  return WriteFile(file.Get(), data, size, &written, nullptr) != FALSE && written == size;
+  size = SizeofResource(self, found);
+  data = loaded != nullptr ? LockResource(loaded) : nullptr;
+  return data != nullptr && size != 0;
+}
+
+}  // namespace
+
+bool WriteResourceToFile(const std::wstring& path, uint16_t id, const wchar_t* type) {
+  const void* data = nullptr;
+  DWORD size = 0;
+  if (!FindOwnResource(id, type, data, size)) return false;
+  return WriteWholeFile(path, data, size);
+}
+
+uint32_t ResourceSize(uint16_t id, const wchar_t* type) {
+  const void* data = nullptr;
+  DWORD size = 0;
+  return FindOwnResource(id, type, data, size) ? size : 0;
 }

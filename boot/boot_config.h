@@ -27,6 +27,11 @@ struct BootConfig {
   const wchar_t* payloadType = L"GHOST_DATA";
   const wchar_t* backupJobName = L"Ghost.ba_";
   const wchar_t* reinstallJobName = L"ghost._KX";
+  // Beside each job: its identity file and the loader's start record (docs/job-identity.md).
+  const wchar_t* backupIdentityName = L"KW.vid";
+  const wchar_t* reinstallIdentityName = L"KX.vid";
+  const wchar_t* backupStartRecordName = L"KW.env";
+  const wchar_t* reinstallStartRecordName = L"KX.env";
 };
 
 extern BootConfig TheBootConfig;
@@ -44,7 +49,9 @@ bool BootStyleForOsIndex(int32_t osIndex, BootStyle& style);
 void InitBootConfig(wchar_t systemDrive, int32_t osIndex, const std::wstring& toolFolder);
 // Writes the three tools to their paths in TheBootConfig, replacing earlier copies.
 void ExtractBootTools();
-// Writes resource id of the given type from the program's own module to path, replacing any file there.
-// False when the file cannot be created (nothing written) or the resource is missing or empty (the file is
-// left empty).
+// Writes resource id of the given type from the program's own module to path, replacing any file there,
+// uncompressed (WriteWholeFile). False when the resource is missing or empty (nothing is written) or the
+// file cannot be written whole (no file is left).
 bool WriteResourceToFile(const std::wstring& path, uint16_t id, const wchar_t* type);
+// The size of a resource of the program's own module; 0 when it is missing.
+uint32_t ResourceSize(uint16_t id, const wchar_t* type);

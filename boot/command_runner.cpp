@@ -60,7 +60,8 @@ std::vector<std::wstring> BootFileAttribCommands(wchar_t drive, bool hide) {
     commands.push_back(Format(L"cmd /c attrib %s \"%c:\\%s\"", flags, drive, pattern));
   const BootConfig& c = TheBootConfig;
   for (const wchar_t* name : {c.backupSetNames[1], c.reinstallSetNames[1], c.reinstallSetNames[2],
-                              c.backupSetNames[2]})
+                              c.backupSetNames[2], c.backupIdentityName, c.reinstallIdentityName,
+                              c.backupStartRecordName, c.reinstallStartRecordName})
     commands.push_back(Format(L"cmd /c attrib %s \"%c:\\%s\"", flags, drive, name));
   return commands;
 }

@@ -21,8 +21,9 @@ bool RunTool(const std::wstring& toolPath, const std::wstring& arguments);
 using CommandObserver = void (*)(const std::wstring& commandLine);
 void SetCommandObserver(CommandObserver observer);
 
-// The seven attrib command lines for a drive, in order: job files, boot.ini and its copy, boot images,
-// then the loaders and loader boot sectors of both sets. hide selects "+h +s +r", else "-h -s -r".
+// The attrib command lines for a drive, in order: job files, boot.ini and its copy, boot images, the
+// loaders and loader boot sectors of both sets, then the identity files and start records of both sets.
+// hide selects "+h +s +r", else "-h -s -r".
 std::vector<std::wstring> BootFileAttribCommands(wchar_t drive, bool hide);
 
 // Set or clear hidden, system and read-only on every boot file of both sets in the system drive's root.

@@ -67,3 +67,9 @@ bool JobIdentityBytes(const JobIdentity& identity, std::string& bytes) {
   AddPartition(bytes, "target", identity.target);
   return true;
 }
+
+std::string StartRecordBytes() {
+  std::string bytes = "# GRUB Environment Block\n";
+  bytes.resize(kStartRecordSize, '#');
+  return bytes;
+}

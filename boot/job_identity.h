@@ -2,6 +2,7 @@
 // signature and size and partition start and length, so the imaging environment finds them without
 // counting disks. The format is docs/job-identity.md.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,3 +23,8 @@ struct JobIdentity {
 // The file's bytes: UTF-8 without byte order mark, CRLF line ends. False when the image path cannot be
 // written as one line (a line break or a character that is not valid UTF-16) or does not start at a root.
 bool JobIdentityBytes(const JobIdentity& identity, std::string& bytes);
+
+// The loader's start record ("KW.env", "KX.env"): a GRUB environment block of exactly 1024 bytes, the
+// header line ended by a line feed and then "#" up to the end, holding no variable yet.
+constexpr size_t kStartRecordSize = 1024;
+std::string StartRecordBytes();

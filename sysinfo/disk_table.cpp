@@ -17,7 +17,11 @@ namespace {
 constexpr size_t kFirstEntryOffset = 48;
 constexpr size_t kEntrySize = 144;
 constexpr size_t kEntryStartingOffset = 8;
+constexpr size_t kEntryPartitionLength = 16;
 constexpr size_t kEntryPartitionNumber = 24;
+constexpr size_t kEntryBootIndicator = 33;
+constexpr size_t kLayoutStyle = 0;
+constexpr size_t kLayoutSignature = 8;
 constexpr size_t kPartitionInfoSize = 144;
 constexpr size_t kPartitionInfoStyle = 0;
 constexpr size_t kPartitionInfoStartingOffset = 8;
@@ -30,6 +34,9 @@ static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) == kFirstEnt
 static_assert(sizeof(PARTITION_INFORMATION_EX) == kEntrySize, "entry size");
 static_assert(offsetof(PARTITION_INFORMATION_EX, StartingOffset) == kEntryStartingOffset, "offset");
 static_assert(offsetof(PARTITION_INFORMATION_EX, PartitionNumber) == kEntryPartitionNumber, "number");
+static_assert(offsetof(PARTITION_INFORMATION_EX, PartitionLength) == kEntryPartitionLength, "length");
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, Mbr) + offsetof(DRIVE_LAYOUT_INFORMATION_MBR, Signature) ==
+                  kLayoutSignature, "signature");
 static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr) + offsetof(PARTITION_INFORMATION_MBR, BootIndicator) ==
                   kPartitionInfoBootIndicator, "boot indicator");
 static_assert(sizeof(VOLUME_DISK_EXTENTS) == kDiskExtentsSize, "extents");
@@ -58,6 +65,13 @@ bool QueryPartitionInfo(IDevice& volume, uint8_t (&info)[kPartitionInfoSize]) {
   return volume.Request(IOCTL_DISK_GET_PARTITION_INFO_EX, info, sizeof(info));
 }
 
+// The disk's length in bytes; 0 when the request fails.
+int64_t QueryDiskLength(IDevice& disk) {
+  GET_LENGTH_INFORMATION length = {};
+  if (!disk.Request(IOCTL_DISK_GET_LENGTH_INFO, &length, sizeof(length))) return 0;
+  return length.Length.QuadPart;
+}
+
 void ReadLayouts(IDeviceIo& io, DiskTable& table) {
   std::vector<uint8_t> buffer(kLayoutBufferSize);
   for (int n = 0; n < kMaxPhysicalDrives; ++n) {
@@ -68,6 +82,10 @@ void ReadLayouts(IDeviceIo& io, DiskTable& table) {
       continue;
     DiskRecord record;
     record.slots = ParseDriveLayout(buffer.data(), buffer.size());
+    record.number = n;
+    record.mbr = ReadAt<uint32_t>(buffer.data(), kLayoutStyle) == PARTITION_STYLE_MBR;
+    record.signature = LayoutSignature(buffer.data(), buffer.size());
+    record.size = QueryDiskLength(*disk);
     table.push_back(std::move(record));
   }
 }
@@ -103,9 +121,45 @@ std::vector<PartitionSlot> ParseDriveLayout(const uint8_t* buffer, size_t size) 
     if (ReadAt<uint32_t>(buffer, entry + kEntryPartitionNumber) == 0) continue;
     PartitionSlot slot;
     slot.startingOffset = ReadAt<int64_t>(buffer, entry + kEntryStartingOffset);
+    slot.length = ReadAt<int64_t>(buffer, entry + kEntryPartitionLength);
+    slot.active = ReadAt<uint32_t>(buffer, entry) == PARTITION_STYLE_MBR && buffer[entry + kEntryBootIndicator] != 0;
     slots.push_back(slot);
   }
   return slots;
+}
+
+uint32_t LayoutSignature(const uint8_t* buffer, size_t size) {
+  if (size < kFirstEntryOffset) return 0;
+  if (ReadAt<uint32_t>(buffer, kLayoutStyle) != PARTITION_STYLE_MBR) return 0;
+  return ReadAt<uint32_t>(buffer, kLayoutSignature);
+}
+
+bool PartitionPlaceInTable(const DiskTable& table, wchar_t letter, int32_t diskNumber, PartitionPlace& place) {
+  for (const DiskRecord& disk : table) {
+    for (const PartitionSlot& slot : disk.slots) {
+      if (UpperOf(slot.letter) != UpperOf(letter)) continue;
+      if (disk.number != diskNumber || !disk.mbr || disk.size <= 0) return false;
+      place.diskSignature = disk.signature;
+      place.diskSize = disk.size;
+      place.start = slot.startingOffset;
+      place.length = slot.length;
+      return true;
+    }
+  }
+  return false;
+}
+
+int ActivePositionOnDiskOf(const DiskTable& table, wchar_t letter) {
+  for (const DiskRecord& disk : table) {
+    bool holds = false;
+    for (const PartitionSlot& slot : disk.slots) holds = holds || UpperOf(slot.letter) == UpperOf(letter);
+    if (!holds) continue;
+    for (size_t k = 0; k < disk.slots.size(); ++k) {
+      if (disk.slots[k].active) return static_cast<int>(k + 1);
+    }
+    return 0;
+  }
+  return 0;
 }
 
 void SortSlotsByOffset(std::vector<PartitionSlot>& slots) {
@@ -131,6 +185,16 @@ std::wstring GhostAddressInTable(const DiskTable& table, wchar_t letter, int32_t
   return L"";
 }
 
+int64_t PartitionLengthInTable(const DiskTable& table, wchar_t letter) {
+  if (letter == 0) return 0;
+  for (const DiskRecord& disk : table) {
+    for (const PartitionSlot& slot : disk.slots) {
+      if (UpperOf(slot.letter) == UpperOf(letter)) return slot.length;
+    }
+  }
+  return 0;
+}
+
 int PartitionPositionInTable(const DiskTable& table, wchar_t letter) {
   for (const DiskRecord& disk : table) {
     if (disk.slots.empty()) return 0;
@@ -151,9 +215,15 @@ bool BuildDiskTable() {
   return true;
 }
 
+bool GetPartitionPlace(wchar_t letter, PartitionPlace& place) {
+  return PartitionPlaceInTable(TheDiskTable, letter, GetVolumeDiskNumber(letter), place);
+}
+
 std::wstring GetGhostAddress(wchar_t letter, wchar_t referenceLetter) {
   return GhostAddressInTable(TheDiskTable, letter, GetVolumeDiskNumber(referenceLetter));
 }
+
+int64_t GetPartitionLength(wchar_t letter) { return PartitionLengthInTable(TheDiskTable, letter); }
 
 int32_t GetVolumeDiskNumber(wchar_t letter) {
   auto volume = DeviceIo().Open(VolumeDeviceName(letter));

@@ -35,6 +35,12 @@ class SimDevice : public IDevice {
       bytes = SimulatedMachine::LayoutBytes(*disk_, outSize);
       return true;
     }
+    if (disk_ && code == IOCTL_DISK_GET_LENGTH_INFO) {
+      if (disk_->lengthFails || outSize < 8) return false;
+      bytes.resize(8);
+      WriteAt<int64_t>(bytes, 0, SimulatedMachine::DiskLength(*disk_));
+      return true;
+    }
     if (volume_ && code == IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS) {
       if (volume_->extentsFail || volume_->extents > 1 || outSize < 32) return false;
       bytes = SimulatedMachine::ExtentsBytes(*volume_);
@@ -145,8 +151,24 @@ bool ApplyMachineKey(MachineDescription& m, const std::wstring& key, const std::
   return false;
 }
 
+// Exactly eight hexadecimal digits, as the identity file writes a signature.
+bool ParseSignature(const std::wstring& v, uint32_t& out) {
+  if (v.size() != 8) return false;
+  uint32_t n = 0;
+  for (wchar_t c : v) {
+    int digit = c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1;
+    if (digit < 0) return false;
+    n = (n << 4) | static_cast<uint32_t>(digit);
+  }
+  out = n;
+  return true;
+}
+
 bool ApplyDiskKey(SimDisk& d, const std::wstring& key, const std::wstring& v) {
   if (key == L"layout") return ParseOkFail(v, d.layoutFails);
+  if (key == L"signature") return d.signatureGiven = ParseSignature(v, d.signature);
+  if (key == L"size") return ParseSize(v, d.size) && d.size > 0;
+  if (key == L"lengthquery") return ParseOkFail(v, d.lengthFails);
   if (key == L"style") return ParseStyle(v, d.style);
   if (key == L"entry") {
     SimPartition p;
@@ -196,6 +218,13 @@ bool OpenSection(const std::wstring& name, MachineDescription& m, Section& s) {
   return false;
 }
 
+// A disk without a signature line gets 5A1E00nn, nn its number plus one (disk0: 5A1E0001).
+void FillDiskDefaults(MachineDescription& m) {
+  for (size_t n = 0; n < m.disks.size(); ++n) {
+    if (!m.disks[n].signatureGiven) m.disks[n].signature = 0x5A1E0000u + static_cast<uint32_t>(n + 1);
+  }
+}
+
 // Boot flag and style of a volume default to those of the partition it lies on.
 void FillVolumeDefaults(MachineDescription& m) {
   for (SimVolume& v : m.volumes) {
@@ -240,6 +269,7 @@ bool ParseMachineDescription(const std::wstring& text, MachineDescription& out, 
       return false;
     }
   }
+  FillDiskDefaults(m);
   FillVolumeDefaults(m);
   out = std::move(m);
   return true;
@@ -311,6 +341,7 @@ std::vector<uint8_t> SimulatedMachine::LayoutBytes(const SimDisk& disk, size_t b
   std::vector<uint8_t> b(bufferSize, 0);
   WriteAt<uint32_t>(b, 0, disk.style);
   WriteAt<uint32_t>(b, 4, static_cast<uint32_t>(disk.entries.size()));
+  if (disk.style == 0) WriteAt<uint32_t>(b, 8, disk.signature);
   for (size_t i = 0; i < disk.entries.size(); ++i) {
     size_t e = 48 + i * 144;
     if (e + 144 > bufferSize) break;
@@ -326,6 +357,15 @@ std::vector<uint8_t> SimulatedMachine::LayoutBytes(const SimDisk& disk, size_t b
     }
   }
   return b;
+}
+
+int64_t SimulatedMachine::DiskLength(const SimDisk& disk) {
+  if (disk.size > 0) return disk.size;
+  int64_t end = 0;
+  for (const SimPartition& p : disk.entries) {
+    if (p.startingOffset + p.length > end) end = p.startingOffset + p.length;
+  }
+  return end;
 }
 
 std::vector<uint8_t> SimulatedMachine::ExtentsBytes(const SimVolume& v) {

@@ -20,6 +20,10 @@ struct SimDisk {
   bool layoutFails = false;          // the layout request answers failure
   uint32_t style = 0;                // 0 MBR, 1 GPT
   std::vector<SimPartition> entries; // in layout order, as Windows lists them
+  uint32_t signature = 0;            // MBR disk signature reported in the layout
+  bool signatureGiven = false;       // machine.ini named it (else the parser gives the disk's default)
+  int64_t size = 0;                  // disk length; 0: the end of the partition that ends last
+  bool lengthFails = false;          // the length request answers failure
 };
 
 struct SimVolume {
@@ -61,6 +65,8 @@ class SimulatedMachine : public IDeviceIo {
 
   // Raw output bytes of the requests, as Windows would fill them.
   static std::vector<uint8_t> LayoutBytes(const SimDisk& disk, size_t bufferSize);
+  // The length the disk reports: its size, or the end of the partition that ends last.
+  static int64_t DiskLength(const SimDisk& disk);
   static std::vector<uint8_t> ExtentsBytes(const SimVolume& v);
   static std::vector<uint8_t> PartitionInfoBytes(const SimVolume& v);
 

@@ -28,6 +28,8 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
 Prints the wall time of each boot and the imaging throughput (figures, not limits).
 
 Usage: qemu_scenarios.py PAYLOAD_DIR WORK_DIR [SCENARIO...]
+VORLANE_QEMU_MEMORY sets the machine's memory in MiB (default 512): how the least memory the environment
+needs was found (docs/flows.md).
 """
 import hashlib
 import os
@@ -206,7 +208,8 @@ def make_floppy(work, name, payload_files, chain_args):
 
 def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=(), disk_bus="ide"):
     """Runs QEMU until the guest restarts (-no-reboot ends QEMU). Answers (log text, seconds)."""
-    cmd = ["qemu-system-i386", "-m", "512", "-smp", "2", "-display", "none", "-no-reboot", "-monitor", "none",
+    cmd = ["qemu-system-i386", "-m", os.environ.get("VORLANE_QEMU_MEMORY", "512"), "-smp", "2", "-display", "none",
+           "-no-reboot", "-monitor", "none",
            "-serial", "stdio", "-net", "none", "-drive", f"file={disk},format=raw,if={disk_bus},index=0",
            "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04", "-boot", boot_from]
     cmd += list(extra)

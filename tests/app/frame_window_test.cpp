@@ -475,6 +475,7 @@ std::vector<CatalogueEntry> TwoEntries() {
 
 TEST_F(FrameWindowTest, InstallButtonShowsTheCatalogueOrTheConnectionMessage) {
   TheCloudState.Catalogue = TwoEntries();
+  TheEnvironment.DownloadFolder = L"D:\\VRLN\\Download";  // a drive of its own
   window->btninstall->SetEnabled(true);
   CatalogueState = -1;
   Click(window->btninstall);
@@ -499,8 +500,23 @@ TEST_F(FrameWindowTest, InstallButtonShowsTheCatalogueOrTheConnectionMessage) {
   TheCloudState.Catalogue.clear();
 }
 
+TEST_F(FrameWindowTest, InstallButtonRefusesADownloadFolderOnTheSystemPartition) {
+  TheCloudState.Catalogue = TwoEntries();
+  TheEnvironment.DownloadFolder = L"C:\\VRLN\\Download";  // this machine has C: only
+  window->btninstall->SetEnabled(true);
+  CatalogueState = 1;
+  Click(window->btninstall);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0], L"提示|需要一个系统分区以外、剩余空间足够的分区来存放系统镜像。");
+  EXPECT_EQ(Page(), 0);
+  EXPECT_EQ(window->listsystem->GetCount(), 0);
+  CatalogueState = 0;
+  TheCloudState.Catalogue.clear();
+}
+
 TEST_F(FrameWindowTest, ARowOutsideTheCatalogueStartsNothing) {
   TheCloudState.Catalogue = TwoEntries();
+  TheEnvironment.DownloadFolder = L"D:\\VRLN\\Download";
   window->btninstall->SetEnabled(true);
   CatalogueState = 1;
   Click(window->btninstall);

@@ -18,12 +18,14 @@ TEST_F(PayloadTest, WriteResourceReplacesAnExistingFile) {
   EXPECT_GT(ReadBytes(path).size(), 0u);
 }
 
-TEST_F(PayloadTest, AMissingResourceLeavesAnEmptyFile) {
+TEST_F(PayloadTest, AMissingResourceWritesNothing) {
   std::wstring path = OnTestDrive(L"none.bin");
   ASSERT_TRUE(WriteBytes(path, "old"));
   EXPECT_FALSE(WriteResourceToFile(path, 999, L"GHOST_DATA"));
-  EXPECT_EQ(ReadBytes(path), "");
   EXPECT_FALSE(WriteResourceToFile(path, 130, L"NO_SUCH_TYPE"));
+  EXPECT_EQ(ReadBytes(path), "old");
+  EXPECT_FALSE(WriteResourceToFile(OnTestDrive(L"new.bin"), 999, L"GHOST_DATA"));
+  EXPECT_EQ(RootEntries(), std::vector<std::wstring>{L"none.bin"});
 }
 
 TEST_F(PayloadTest, AFileThatCannotBeCreatedAnswersFalse) {

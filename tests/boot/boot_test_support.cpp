@@ -98,8 +98,11 @@ MachineDescription StandardMachine() {
   MachineDescription m;
   SimDisk disk0;
   disk0.entries = {{1LL << 20, 60LL << 30, 1, 0x07, true}, {(60LL << 30) + (1LL << 20), 100LL << 30, 2, 0x07, false}};
+  disk0.signature = 0x1A2B3C4D;
+  disk0.size = 200LL << 30;
   SimDisk disk1;
   disk1.entries = {{1LL << 20, 200LL << 30, 1, 0x07, false}};
+  disk1.signature = 0x0BADF00D;  // its size: the end of its partition
   m.disks = {disk0, disk1};
   SimVolume system;
   system.letter = TestDrive();

@@ -30,7 +30,9 @@ std::string ResourceBytes(uint16_t id, const wchar_t* type);
 // The folder of this test program (where the build puts the tools and the recorder).
 std::wstring ProgramFolder();
 
-// A machine whose disk 0 holds the test drive at 1 MiB (1:1), D: at 60 GiB (1:2), and disk 1 holds E:.
+// A machine whose disk 0 (signature 1A2B3C4D, 200 GiB) holds the test drive at 1 MiB (1:1, 60 GiB long)
+// and D: at 60 GiB + 1 MiB (1:2, 100 GiB long), and disk 1 (signature 0BADF00D, its size the end of its
+// partition) holds E: at 1 MiB (200 GiB long).
 MachineDescription StandardMachine();
 // The volume of a letter in a description (added when missing).
 SimVolume& VolumeOf(MachineDescription& m, wchar_t letter);

@@ -33,17 +33,21 @@ TEST_F(RunnerTest, AProgramThatCannotStartAnswersFalse) {
   EXPECT_FALSE(RunTool(OnTestDrive(L"nosuch\\tool.exe"), L"1 /act:1"));
 }
 
-TEST(AttribCommandsTest, SevenCommandsInOrderForBothSets) {
+TEST(AttribCommandsTest, ElevenCommandsInOrderForBothSets) {
   EXPECT_EQ(BootFileAttribCommands(L'C', true), (std::vector<std::wstring>{
       L"cmd /c attrib +h +s +r \"C:\\GHOST.*\"", L"cmd /c attrib +h +s +r \"C:\\boot.in*\"",
       L"cmd /c attrib +h +s +r \"C:\\*.lsn\"", L"cmd /c attrib +h +s +r \"C:\\kwldr\"",
       L"cmd /c attrib +h +s +r \"C:\\kxldr\"", L"cmd /c attrib +h +s +r \"C:\\kxldr.mbr\"",
-      L"cmd /c attrib +h +s +r \"C:\\kwldr.mbr\""}));
+      L"cmd /c attrib +h +s +r \"C:\\kwldr.mbr\"", L"cmd /c attrib +h +s +r \"C:\\KW.vid\"",
+      L"cmd /c attrib +h +s +r \"C:\\KX.vid\"", L"cmd /c attrib +h +s +r \"C:\\KW.env\"",
+      L"cmd /c attrib +h +s +r \"C:\\KX.env\""}));
   EXPECT_EQ(BootFileAttribCommands(L'D', false), (std::vector<std::wstring>{
       L"cmd /c attrib -h -s -r \"D:\\GHOST.*\"", L"cmd /c attrib -h -s -r \"D:\\boot.in*\"",
       L"cmd /c attrib -h -s -r \"D:\\*.lsn\"", L"cmd /c attrib -h -s -r \"D:\\kwldr\"",
       L"cmd /c attrib -h -s -r \"D:\\kxldr\"", L"cmd /c attrib -h -s -r \"D:\\kxldr.mbr\"",
-      L"cmd /c attrib -h -s -r \"D:\\kwldr.mbr\""}));
+      L"cmd /c attrib -h -s -r \"D:\\kwldr.mbr\"", L"cmd /c attrib -h -s -r \"D:\\KW.vid\"",
+      L"cmd /c attrib -h -s -r \"D:\\KX.vid\"", L"cmd /c attrib -h -s -r \"D:\\KW.env\"",
+      L"cmd /c attrib -h -s -r \"D:\\KX.env\""}));
 }
 
 using AttributeTest = BootDriveTest;
@@ -89,9 +93,9 @@ TEST_F(AttributeTest, EveryBootFileIsHiddenAfterEveryOperation) {
   ExpectAllHidden("PrepareRestoreJob");
   RegisterReinstallBootEntry();
   ExpectAllHidden("RegisterReinstallBootEntry");
-  // The backup set without its loader boot sector (boot.ini release), the whole reinstall set, both jobs,
-  // boot.ini and its copy.
-  EXPECT_EQ(RootEntries().size(), 9u);
+  // The backup set without its loader boot sector (boot.ini release), the whole reinstall set, both jobs
+  // with their identity files and start records, boot.ini and its copy.
+  EXPECT_EQ(RootEntries().size(), 13u);
 }
 
 TEST_F(AttributeTest, UnhideClearsWhatAttribSetsOnEveryBootFile) {
@@ -107,7 +111,7 @@ TEST_F(AttributeTest, UnhideClearsWhatAttribSetsOnEveryBootFile) {
 
 TEST_F(AttributeTest, ASecondPreparationRewritesEveryFileOfTheSet) {
   PrepareRestoreJob(L"D:\\VRLN\\Download\\win7.GHO");
-  std::vector<std::wstring> names = {L"KX.lsn", L"kxldr", L"kxldr.mbr", L"ghost._KX"};
+  std::vector<std::wstring> names = {L"KX.lsn", L"kxldr", L"kxldr.mbr", L"ghost._KX", L"KX.vid", L"KX.env"};
   std::vector<std::string> first;
   for (const std::wstring& name : names) {
     std::wstring path = OnTestDrive(name);
@@ -143,8 +147,7 @@ namespace {
 
 std::vector<std::wstring> g_commands;
 
-// Every job and entry operation begins with the seven unhide commands and ends with the seven hide
-// commands, whatever it writes in between (checked on the command lines, which do not depend on how
+// Every job and entry operation begins with the unhide commands and ends with the hide commands, whatever it writes in between (checked on the command lines, which do not depend on how
 // well the attrib at hand applies them).
 TEST_F(AttributeTest, EveryOperationIsWrappedInUnhideAndHide) {
   RecordingTools tools;
@@ -165,9 +168,10 @@ TEST_F(AttributeTest, EveryOperationIsWrappedInUnhideAndHide) {
     for (const Operation& op : operations) {
       g_commands.clear();
       op.run();
-      ASSERT_GE(g_commands.size(), 14u) << op.name << " on " << osIndex;
-      EXPECT_EQ(std::vector<std::wstring>(g_commands.begin(), g_commands.begin() + 7), unhide) << op.name;
-      EXPECT_EQ(std::vector<std::wstring>(g_commands.end() - 7, g_commands.end()), hide) << op.name;
+      const size_t n = unhide.size();
+      ASSERT_GE(g_commands.size(), 2 * n) << op.name << " on " << osIndex;
+      EXPECT_EQ(std::vector<std::wstring>(g_commands.begin(), g_commands.begin() + n), unhide) << op.name;
+      EXPECT_EQ(std::vector<std::wstring>(g_commands.end() - n, g_commands.end()), hide) << op.name;
     }
   }
   SetCommandObserver(nullptr);

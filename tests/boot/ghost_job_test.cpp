@@ -24,7 +24,8 @@ TEST_F(JobTest, BackupWritesItsSetAndTheExactJob) {
   EXPECT_EQ(ReadBytes(OnTestDrive(L"KW.lsn")), Payload(130));
   EXPECT_EQ(ReadBytes(OnTestDrive(L"kwldr")), Payload(131));
   EXPECT_EQ(ReadBytes(OnTestDrive(L"kwldr.mbr")), Payload(134));
-  EXPECT_EQ(RootEntries(), (std::vector<std::wstring>{L"Ghost.ba_", L"KW.lsn", L"kwldr", L"kwldr.mbr"}));
+  EXPECT_EQ(RootEntries(), (std::vector<std::wstring>{L"Ghost.ba_", L"KW.env", L"KW.lsn", L"KW.vid", L"kwldr",
+                                                      L"kwldr.mbr"}));
 }
 
 TEST_F(JobTest, RestoreJobEndsWithOneZeroByte) {
@@ -33,7 +34,8 @@ TEST_F(JobTest, RestoreJobEndsWithOneZeroByte) {
   EXPECT_EQ(ReadBytes(OnTestDrive(L"KX.lsn")), Payload(132));
   EXPECT_EQ(ReadBytes(OnTestDrive(L"kxldr")), Payload(133));
   EXPECT_EQ(ReadBytes(OnTestDrive(L"kxldr.mbr")), Payload(135));
-  EXPECT_EQ(RootEntries(), (std::vector<std::wstring>{L"ghost._KX", L"KX.lsn", L"kxldr", L"kxldr.mbr"}));
+  EXPECT_EQ(RootEntries(), (std::vector<std::wstring>{L"ghost._KX", L"KX.env", L"KX.lsn", L"KX.vid", L"kxldr",
+                                                      L"kxldr.mbr"}));
 }
 
 TEST_F(JobTest, AddressesNumberTheSystemDiskFirst) {
@@ -111,9 +113,62 @@ TEST_F(JobTest, BackupThenRestoreLeaveBothSetsAndBothJobs) {
   UseTestDrive(1);  // a boot.ini release: no loader boot sectors
   EXPECT_TRUE(PrepareBackupJob(L"D:\\VRLN\\BackSystem\\BAKSYS.GHO"));
   EXPECT_TRUE(PrepareRestoreJob(L"D:\\VRLN\\Download\\win7.GHO"));
-  EXPECT_EQ(RootEntries(), (std::vector<std::wstring>{L"ghost._KX", L"Ghost.ba_", L"KW.lsn", L"kwldr",
-                                                      L"KX.lsn", L"kxldr"}));
+  EXPECT_EQ(RootEntries(), (std::vector<std::wstring>{L"ghost._KX", L"Ghost.ba_", L"KW.env", L"KW.lsn", L"KW.vid",
+                                                      L"kwldr", L"KX.env", L"KX.lsn", L"KX.vid", L"kxldr"}));
   EXPECT_EQ(ReadBytes(OnTestDrive(L"Ghost.ba_")), std::string(kBackupExample));
+}
+
+// The identity file names the job's partitions by disk signature and size and partition start and length
+// (docs/job-identity.md); the start record is a fresh 1024-byte environment block.
+TEST_F(JobTest, EachJobIsWrittenWithItsIdentityAndAFreshStartRecord) {
+  const std::string record = "# GRUB Environment Block\n" + std::string(1024 - 25, '#');
+  ASSERT_TRUE(WriteRestoreJob(L"D:\\VRLN\\Download\\win7.GHO", BootStyleBcd, TestDrive()));
+  EXPECT_EQ(ReadBytes(OnTestDrive(L"KX.vid")),
+            "vorlane-job-identity 1\r\n"
+            "job=restore\r\n"
+            "image=\\VRLN\\Download\\win7.GHO\r\n"
+            "source.disk.signature=1A2B3C4D\r\n"
+            "source.disk.size=214748364800\r\n"
+            "source.partition.start=64425558016\r\n"
+            "source.partition.length=107374182400\r\n"
+            "target.disk.signature=1A2B3C4D\r\n"
+            "target.disk.size=214748364800\r\n"
+            "target.partition.start=1048576\r\n"
+            "target.partition.length=64424509440\r\n");
+  EXPECT_EQ(ReadBytes(OnTestDrive(L"KX.env")), record);
+
+  // A backup onto the second disk; a start record the loader already marked is written afresh.
+  ASSERT_TRUE(WriteBytes(OnTestDrive(L"KW.env"), "# GRUB Environment Block\nvl_started=1\n"));
+  ASSERT_TRUE(WriteBackupJob(TestDrive(), L"E:\\VRLN\\BackSystem\\BAKSYS.GHO", BootStyleLegacy));
+  EXPECT_EQ(ReadBytes(OnTestDrive(L"KW.vid")),
+            "vorlane-job-identity 1\r\n"
+            "job=backup\r\n"
+            "image=\\VRLN\\BackSystem\\BAKSYS.GHO\r\n"
+            "source.disk.signature=1A2B3C4D\r\n"
+            "source.disk.size=214748364800\r\n"
+            "source.partition.start=1048576\r\n"
+            "source.partition.length=64424509440\r\n"
+            "target.disk.signature=0BADF00D\r\n"
+            "target.disk.size=214749413376\r\n"
+            "target.partition.start=1048576\r\n"
+            "target.partition.length=214748364800\r\n");
+  EXPECT_EQ(ReadBytes(OnTestDrive(L"KW.env")), record);
+}
+
+TEST_F(JobTest, UnknownDiskFactsWriteNoIdentityAndRemoveAStaleOne) {
+  // The length request of the image's disk fails: the job goes without an identity file (the imaging
+  // environment then counts disks), and an identity left by an earlier job must not name this one's.
+  MachineDescription m = StandardMachine();
+  m.disks[1].lengthFails = true;
+  UseMachine(m);
+  ASSERT_TRUE(WriteBytes(OnTestDrive(L"KX.vid"), "vorlane-job-identity 1\r\njob=restore\r\n"));
+  ASSERT_TRUE(WriteRestoreJob(L"E:\\r.GHO", BootStyleBcd, TestDrive()));
+  EXPECT_FALSE(Exists(OnTestDrive(L"KX.vid")));
+  EXPECT_TRUE(Exists(OnTestDrive(L"ghost._KX")));
+  EXPECT_EQ(ReadBytes(OnTestDrive(L"KX.env")).size(), 1024u);
+  // The same image on the system disk is known.
+  ASSERT_TRUE(WriteRestoreJob(L"D:\\r.GHO", BootStyleBcd, TestDrive()));
+  EXPECT_NE(ReadBytes(OnTestDrive(L"KX.vid")).find("image=\\r.GHO\r\n"), std::string::npos);
 }
 
 TEST_F(JobTest, APathOutsideTheCodePageWritesNothing) {

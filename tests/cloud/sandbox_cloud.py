@@ -5,6 +5,8 @@ local mode with the server gone, and a download of a 100 MiB image with its live
 abandon.
 
 Usage: sandbox_cloud.py BUILD_DIR     (the test tree; a Wine prefix of its own: BUILD_DIR/wineprefix-cloud)
+The machine has a data partition D: (mapped to a folder under /tmp) that holds the download folder: images
+are never stored on the system partition.
 With VORLANE_REFRESH_SCREENSHOTS=1 the list and download pages replace docs/screenshots/cloud-*.png.
 """
 import os
@@ -19,7 +21,22 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 MIB = 1024 * 1024
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-from vorlane_test import RefServer, Transcript, run_sandbox, write_run_files  # noqa: E402
+from vorlane_test import RefServer, Transcript, container_image, run_sandbox, wine, write_run_files  # noqa: E402
+
+# C: on disk 0, the data partition D: on disk 1.
+MACHINE = r"""
+[disk0]
+entry = 1M, 60G, 1, 07, active
+[volume C]
+disk = 0
+offset = 1M
+device = \Device\HarddiskVolume1
+[disk1]
+entry = 1M, 100G, 1, 07
+[volume D]
+disk = 1
+offset = 1M
+"""
 
 # (name, picture field, file name, description, size text, size in bytes)
 RECORDS = [
@@ -47,7 +64,11 @@ def start_server(tmp):
     """The reference server with the catalogue of RECORDS and version 5.4."""
     content = os.path.join(tmp, "content")
     os.makedirs(content)
-    server = RefServer(content, ["/images/%s=%d" % (file_name, size) for _, _, file_name, _, _, size in RECORDS])
+    # The first image is one of ours (the checks after the download read its header), the others are bytes.
+    os.makedirs(os.path.join(content, "images"))
+    first = RECORDS[0]
+    container_image(os.path.join(content, "images", first[2]), first[5], seed=1)
+    server = RefServer(content, ["/images/%s=%d" % (file_name, size) for _, _, file_name, _, _, size in RECORDS[1:]])
     lines = ["<line>%s|%s|%s/images/%s|%s|%s|%s|</line>" % (n, p, server.url, f, f, d, s)
              for n, p, f, d, s, _ in RECORDS]
     with open(os.path.join(content, "systeminfof.txt"), "wb") as f:
@@ -70,7 +91,7 @@ def enabled_of(lines, name):
 
 def run(build, prefix, tmp, name, script, server_url, timeout=300):
     run_dir = os.path.join(tmp, "run-" + name)
-    write_run_files(run_dir, script)
+    write_run_files(run_dir, script, MACHINE)
     code = run_sandbox(os.path.join(build, "bin", "vorlane-sandbox.exe"), prefix, run_dir, server_url, timeout)
     check(code == 0, "%s: exit code %s" % (name, code))
     t = Transcript(os.path.join(run_dir, "transcript.txt"))
@@ -152,7 +173,7 @@ dump
     check(len(pro) == 1 and re.match(r"^\d+\.\d\d%$", pro[0]), "progress %s" % pro)
     amount = text_of(live, "labdownareadydown")
     check(len(amount) == 1 and re.match(r"^\d+MB$", amount[0]), "amount %s" % amount)
-    download_folder = "C:\\VRLN\\Download"
+    download_folder = "D:\\VRLN\\Download"
     check(text_of(live, "labfilename") == ["<f 1><u>%s\\xp.gho</u></f>" % download_folder],
           "file name %s" % text_of(live, "labfilename"))
     check_screenshot(run_dir, "download.png", "cloud-download.png")
@@ -170,13 +191,13 @@ dump
     check(text_of(resumed, "labdownspeed")[0].endswith("/s"), "resumed speed %s" % text_of(resumed, "labdownspeed"))
     _, page = t.dump_lines(8)
     check(page == 0, "abandoned: main page (%s)" % page)
-    image = os.path.join(prefix, "drive_c", "VRLN", "Download", "xp.gho")
+    image = os.path.join(drive_d(prefix), "VRLN", "Download", "xp.gho")
     check(not os.path.exists(image), "no complete image after abandoning")
 
 
 def complete_download(build, prefix, tmp, server):
     # The 100 MiB image arrives whole in the download folder; the flow then takes it (its own tests).
-    image = os.path.join(prefix, "drive_c", "VRLN", "Download", "xp.gho")
+    image = os.path.join(drive_d(prefix), "VRLN", "Download", "xp.gho")
     t, _ = run(build, prefix, tmp, "complete", """
 wait-enabled btninstall 60
 click btninstall
@@ -185,7 +206,7 @@ click-row 0 btnselectthis
 wait-page 7 120
 dump
 """, server.url)
-    check(os.path.isfile(image) and os.path.getsize(image) == 100 * MIB, "the image is complete in C:\\VRLN\\Download")
+    check(os.path.isfile(image) and os.path.getsize(image) == 100 * MIB, "the image is complete in D:\\VRLN\\Download")
     _, page = t.dump_lines(1)
     check(page == 7, "download finished: page %s" % page)
 
@@ -208,13 +229,31 @@ dump
     check(page == 0, "the user stays on the main page (%s)" % page)
 
 
+def drive_d(prefix):
+    return os.path.join(os.path.dirname(prefix), "wineprefix-cloud-drive-d")
+
+
+def map_d(prefix, mapped):
+    """Drive D: of the prefix: a fresh folder beside it while mapped."""
+    link = os.path.join(prefix, "dosdevices", "d:")
+    if os.path.islink(link) or os.path.exists(link):
+        os.remove(link)
+    shutil.rmtree(drive_d(prefix), ignore_errors=True)
+    if mapped:
+        os.makedirs(os.path.join(prefix, "dosdevices"), exist_ok=True)
+        os.makedirs(drive_d(prefix))
+        os.symlink(drive_d(prefix), link)
+
+
 def main(argv):
     build = os.path.abspath(argv[1])
     prefix = os.path.join(build, "wineprefix-cloud")
     tmp = tempfile.mkdtemp(prefix="vorlane-cloud-")
     server = start_server(tmp)
+    wine(prefix, "cmd", "/c", "exit", "0")  # the prefix exists before its drive D: is mapped
+    map_d(prefix, True)
     try:
-        download = os.path.join(prefix, "drive_c", "VRLN", "Download")
+        download = os.path.join(drive_d(prefix), "VRLN", "Download")
         shutil.rmtree(download, ignore_errors=True)
         cloud_mode(build, prefix, tmp, server)
         local_mode(build, prefix, tmp)
@@ -222,7 +261,7 @@ def main(argv):
         complete_download(build, prefix, tmp, server)
     finally:
         server.stop()
-        shutil.rmtree(os.path.join(prefix, "drive_c", "VRLN", "Download"), ignore_errors=True)
+        map_d(prefix, False)
     if failures:
         print("%d failures; runs kept in %s" % (len(failures), tmp))
         return 1

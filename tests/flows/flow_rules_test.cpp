@@ -48,6 +48,61 @@ std::string HashOf(const std::string& s) {
   return h.HexDigest();
 }
 
+TEST(StorageRules, TheSystemPartitionHoldsNoImage) {
+  struct Case {
+    wchar_t drive;
+    const wchar_t* driveAddress;
+    const wchar_t* systemAddress;
+    bool onSystem;
+  } cases[] = {
+      {L'C', L"1:1", L"1:1", true},   // the system drive itself
+      {L'c', L"", L"", true},         // in any case, even where the table cannot place it
+      {L'D', L"2:2", L"1:1", false},  // a partition of its own
+      {L'D', L"1:1", L"1:1", true},   // another letter of the system partition
+      {L'D', L"", L"", false},        // unplaced drives are refused elsewhere (the partition error)
+      {L'D', L"", L"1:1", false},
+      {L'\0', L"", L"1:1", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.onSystem, OnSystemPartition(c.drive, L'C', c.driveAddress, c.systemAddress)) << c.drive << c.driveAddress;
+}
+
+TEST(StorageRules, CatalogueSizeTextsRoundUp) {
+  constexpr uint64_t MiB = 1 << 20, GiB = UINT64_C(1) << 30;
+  struct Case {
+    const wchar_t* text;
+    uint64_t bytes;
+  } cases[] = {
+      {L"800M", 801 * MiB},           // rounded down by the catalogue: one more unit
+      {L"100M", 101 * MiB},
+      {L"3.5G", 3 * GiB + 6 * GiB / 10},
+      {L"3.50G", 3 * GiB + 51 * GiB / 100},
+      {L" 700 MB ", 701 * MiB},
+      {L"4.2gb", 4 * GiB + 3 * GiB / 10},
+      {L"1T", UINT64_C(2) << 40},
+      {L"512K", 513 * 1024},
+      {L"123", 124},
+      {L"", 0},                       // no size given: never refused
+      {L"M", 0},
+      {L"大约2G", 0},
+      {L"2X", 0},
+      {L"99999999999999999999T", UINT64_MAX},  // past any disk
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.bytes, CatalogueImageBytes(c.text)) << c.text;
+}
+
+TEST(StorageRules, DownloadRoomCountsWhatTheImageAlreadyHolds) {
+  EXPECT_EQ(StorageBlock::None, CheckDownloadRoom(0, 0, 0));           // size unknown
+  EXPECT_EQ(StorageBlock::None, CheckDownloadRoom(100, 100, 0));
+  EXPECT_EQ(StorageBlock::NoRoom, CheckDownloadRoom(101, 100, 0));
+  EXPECT_EQ(StorageBlock::None, CheckDownloadRoom(101, 60, 41));       // a partial download held
+  EXPECT_EQ(StorageBlock::NoRoom, CheckDownloadRoom(UINT64_MAX, 1000, 1000));
+  EXPECT_EQ(StorageBlock::None, CheckDownloadRoom(UINT64_MAX, UINT64_MAX, 5));  // no overflow
+  EXPECT_STREQ(L"需要一个系统分区以外、剩余空间足够的分区来存放系统镜像。", StorageBlockMessage(StorageBlock::NoRoom));
+  EXPECT_STREQ(StorageBlockMessage(StorageBlock::NoRoom), StorageBlockMessage(StorageBlock::OnSystemPartition));
+  EXPECT_STREQ(L"", StorageBlockMessage(StorageBlock::None));
+}
+
 TEST(Sha256, KnownVectors) {
   EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", HashOf(""));
   EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", HashOf("abc"));

@@ -2,13 +2,20 @@
 """Checks a shipped Windows binary: PE32 i386, subsystem and OS version 5.0, optionally the GUI subsystem
 and the requireAdministrator manifest, and that it imports only functions known to exist on Windows 2000.
 
-Usage: check_binary.py [--gui] [--admin] BINARY ALLOWLIST
+Usage: check_binary.py [--gui] [--admin] [--payloads=LOADER_SOURCE] BINARY ALLOWLIST
+       check_binary.py --payload-self-test LOADER_SOURCE PAYLOAD_DIR
 The allowlist names, one per line, "dll function" pairs verified against the Windows 2000 exports.
 Functions newer than that must be resolved at run time (GetProcAddress), never imported.
+--payloads also checks that the embedded boot payloads are the real thing (tests/ship/payload_check.py;
+LOADER_SOURCE is bootenv/loader). --payload-self-test shows that check refusing stand-ins and damaged
+payloads made from the real ones in PAYLOAD_DIR.
 """
+import os
 import re
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 
 def read_allowlist(path):
@@ -54,7 +61,44 @@ def parse_objdump(text):
     return headers, imports
 
 
+def payload_self_test(loader_source, payload_dir):
+    """The payload checks on the real files pass, and on the build's text stand-ins and damaged copies fail."""
+    import payload_check as pc
+    real = {}
+    for name in ("KX.lsn", "kxldr", "kxldr.mbr"):
+        with open(os.path.join(payload_dir, name), "rb") as f:
+            real[name] = f.read()
+    standin = lambda what: ("Vorlane build stand-in for %s.\nThe boot environment's build provides the real "  # noqa: E731
+                            "file as /x/%s.\n" % (what, what)).encode()
+    damaged_kernel = bytearray(real["KX.lsn"])
+    at = damaged_kernel.find(b"HdrS")
+    damaged_kernel[at:at + 4] = b"XXXX"
+    other_head = bytearray(real["kxldr"])
+    other_head[8192] ^= 0xFF
+    cases = [
+        ("real boot image", pc.check_boot_image("KX.lsn", real["KX.lsn"]), False),
+        ("stand-in boot image", pc.check_boot_image("KX.lsn", standin("KX.lsn")), True),
+        ("boot image without a kernel", pc.check_boot_image("KX.lsn", bytes(damaged_kernel)), True),
+        ("real loader", pc.check_loader("kxldr", real["kxldr"], real["kxldr.mbr"], loader_source), False),
+        ("stand-in loader", pc.check_loader("kxldr", standin("kxldr"), real["kxldr.mbr"], loader_source), True),
+        ("loader with another header", pc.check_loader("kxldr", bytes(other_head), real["kxldr.mbr"], loader_source),
+         True),
+        ("stand-in boot sector", pc.check_loader("kxldr", real["kxldr"], standin("kxldr.mbr"), loader_source), True),
+        ("boot sector of the other set", pc.check_loader("kwldr", real["kxldr"].replace(b"kxldr", b"kwldr"),
+                                                         real["kxldr.mbr"], loader_source), True),
+    ]
+    failures = 0
+    for what, problems, refused in cases:
+        ok = bool(problems) == refused
+        failures += not ok
+        print("%s %s: %s" % ("ok  " if ok else "FAIL", what, problems or "accepted"))
+    return 1 if failures else 0
+
+
 def main(argv):
+    if len(argv) == 4 and argv[1] == "--payload-self-test":
+        return payload_self_test(argv[2], argv[3])
+    payloads = [a.split("=", 1)[1] for a in argv[1:] if a.startswith("--payloads=")]
     gui = "--gui" in argv
     admin = "--admin" in argv
     args = [a for a in argv[1:] if not a.startswith("--")]
@@ -82,6 +126,9 @@ def main(argv):
                             "or verify it and add it to %s)" % (dll, name, allowlist))
     if not imports:
         problems.append("no imports found: objdump output not understood")
+    if payloads:
+        import payload_check
+        problems += payload_check.check_payloads(binary, payloads[0])
     for p in problems:
         print("FAIL %s: %s" % (binary, p))
     print("%s: %d imports checked, %d problems" % (binary, len(imports), len(problems)))

@@ -4,19 +4,24 @@ runner and the transcript reader (docs/sandbox.md describes the transcript's lin
     sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
     from vorlane_test import RefServer, Transcript, run_sandbox
 """
+import hashlib
 import json
 import os
+import random
 import re
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
 import time
 import urllib.request
+import zlib
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 REFSERVER = os.path.join(ROOT, "server", "refserver.py")
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+_MIB = 1024 * 1024
 
 
 class RefServer:
@@ -182,3 +187,52 @@ class Transcript:
             if m:
                 out.append(m.group(1).replace('\\"', '"'))
         return out
+
+
+# Image files of our container (docs/image-format.md), version 1 with stored blocks, for the flows' checks.
+
+def container_header(partition_bytes):
+    head = bytearray(512)
+    head[0:8] = b"VRLNIMG1"
+    struct.pack_into("<IIIII", head, 8, 1, 512, _MIB, 0, 0)
+    struct.pack_into("<QQ", head, 32, partition_bytes, _MIB)
+    head[64:73] = b"partclone"
+    head[80:84] = b"ntfs"
+    struct.pack_into("<I", head, 508, zlib.crc32(bytes(head[:508])))
+    return bytes(head)
+
+
+def container_trailer(blocks, stream_bytes, digest):
+    tail = bytearray(64)
+    tail[0:8] = b"VRLNEND1"
+    struct.pack_into("<QQ", tail, 8, blocks, stream_bytes)
+    tail[24:56] = digest
+    struct.pack_into("<I", tail, 60, zlib.crc32(bytes(tail[:60])))
+    return bytes(tail)
+
+
+def stored_block(raw):
+    crc = zlib.crc32(raw)
+    return b"VBLK" + struct.pack("<IIIII", 0, len(raw), len(raw), crc, crc) + raw
+
+
+def container_image(path, size, seed, partition_bytes=1 << 30):
+    """Writes a finished image of our container of exactly size bytes (stored blocks of 1 MiB, the last one
+    shorter), taken from an NTFS partition of partition_bytes; answers its SHA-256 in hexadecimal."""
+    blocks = -(-(size - 576) // (_MIB + 24))
+    stream = size - 576 - 24 * blocks
+    assert (blocks - 1) * _MIB < stream <= blocks * _MIB, size
+    chunk = random.Random(seed).randbytes(_MIB)
+    whole, body = hashlib.sha256(), hashlib.sha256()
+    with open(path, "wb") as f:
+        def put(data, in_body=False):
+            f.write(data)
+            whole.update(data)
+            if in_body:
+                body.update(data)
+        put(container_header(partition_bytes))
+        for i in range(blocks):
+            raw = struct.pack("<Q", i) + chunk[8:min(_MIB, stream - i * _MIB)]
+            put(stored_block(raw), True)
+        put(container_trailer(blocks, stream, body.digest()))
+    return whole.hexdigest()

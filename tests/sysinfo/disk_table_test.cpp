@@ -145,6 +145,12 @@ TEST(BuildDiskTable, LetterPassOnASimulatedMachine) {
   EXPECT_EQ(L"2:1", GetGhostAddress(L'F', L'C'));
   EXPECT_EQ(L"1:1", GetGhostAddress(L'F', L'F'));  // from F's point of view its disk comes first
   EXPECT_EQ(L"2:3", GetGhostAddress(L'D', L'F'));
+  // Partition lengths come from the layout, so the flows can weigh an image against the system partition.
+  EXPECT_EQ(50 * GiB, GetPartitionLength(L'C'));
+  EXPECT_EQ(40 * GiB, GetPartitionLength(L'e'));
+  EXPECT_EQ(200 * GiB, GetPartitionLength(L'F'));
+  EXPECT_EQ(0, GetPartitionLength(L'G'));
+  EXPECT_EQ(0, GetPartitionLength(0));
 }
 
 TEST(BuildDiskTable, DrivesThatAreNotFixedOrNotExaminedGetNoLetter) {
@@ -173,6 +179,97 @@ TEST(BuildDiskTable, FailedLayoutSkipsTheDriveAndShiftsTheTable) {
   // index, so C: (disk 1) lands in record 1 = the old disk 1, which has no slot at its offset.
   EXPECT_EQ(0, TheDiskTable[0].slots[0].letter);
   EXPECT_EQ(L'C', TheDiskTable[1].slots[0].letter);
+}
+
+TEST(BuildDiskTable, DiskFactsAndPartitionPlaces) {
+  MachineDescription m = TwoDisks();
+  m.disks[0].signature = 0x1A2B3C4D;
+  m.disks[0].size = 500 * GiB;
+  m.disks[1].signature = 0xFFFFFFFE;  // its size: the end of its last partition
+  ScopedSimulatedMachine sim(m);
+  BuildDiskTable();
+  ASSERT_EQ(2u, TheDiskTable.size());
+  EXPECT_EQ(0x1A2B3C4Du, TheDiskTable[0].signature);
+  EXPECT_EQ(500 * GiB, TheDiskTable[0].size);
+  EXPECT_EQ(0, TheDiskTable[0].number);
+  EXPECT_EQ(1, TheDiskTable[1].number);
+  struct Case { wchar_t letter; uint32_t signature; int64_t diskSize, start, length; } cases[] = {
+      {L'C', 0x1A2B3C4D, 500 * GiB, m.disks[0].entries[0].startingOffset, m.disks[0].entries[0].length},
+      {L'E', 0x1A2B3C4D, 500 * GiB, 50 * GiB + 3 * MiB, m.disks[0].entries[3].length},
+      {L'F', 0xFFFFFFFE, SimulatedMachine::DiskLength(m.disks[1]), 1 * MiB, m.disks[1].entries[0].length},
+  };
+  for (const Case& c : cases) {
+    PartitionPlace place;
+    ASSERT_TRUE(GetPartitionPlace(c.letter, place)) << char(c.letter);
+    EXPECT_EQ(c.signature, place.diskSignature) << char(c.letter);
+    EXPECT_EQ(c.diskSize, place.diskSize) << char(c.letter);
+    EXPECT_EQ(c.start, place.start) << char(c.letter);
+    EXPECT_EQ(c.length, place.length) << char(c.letter);
+  }
+  EXPECT_GT(SimulatedMachine::DiskLength(m.disks[1]), 0);
+  PartitionPlace none;
+  EXPECT_FALSE(GetPartitionPlace(L'Q', none));
+  // The active partition of C:'s disk is its first; F:'s disk has none.
+  EXPECT_EQ(1, ActivePositionOnDiskOf(TheDiskTable, L'C'));
+  EXPECT_EQ(0, ActivePositionOnDiskOf(TheDiskTable, L'F'));
+}
+
+TEST(BuildDiskTable, NoPlaceWhereADisksFactsAreUnknownOrTheRecordIsAnotherDisks) {
+  MachineDescription m = TwoDisks();
+  m.disks[1].lengthFails = true;
+  {
+    ScopedSimulatedMachine sim(m);
+    BuildDiskTable();
+    PartitionPlace place;
+    EXPECT_FALSE(GetPartitionPlace(L'F', place));  // its disk's length is unknown
+    EXPECT_TRUE(GetPartitionPlace(L'C', place));
+  }
+  {
+    MachineDescription gpt = TwoDisks();
+    gpt.disks[1].style = 1;
+    ScopedSimulatedMachine sim(gpt);
+    BuildDiskTable();
+    PartitionPlace place;
+    EXPECT_FALSE(GetPartitionPlace(L'F', place));  // a GPT disk has no MBR signature
+  }
+  // With PhysicalDrive0 failing, C: (disk 1) is lettered in the record of disk 2: it must not be named by
+  // that other disk's facts.
+  MachineDescription shifted = TwoDisks();
+  SimDisk broken;
+  broken.layoutFails = true;
+  shifted.disks.insert(shifted.disks.begin(), broken);
+  for (auto& v : shifted.volumes) v.disk += 1;
+  ScopedSimulatedMachine sim(shifted);
+  BuildDiskTable();
+  ASSERT_EQ(L'C', TheDiskTable[1].slots[0].letter);
+  PartitionPlace place;
+  EXPECT_FALSE(GetPartitionPlace(L'C', place));
+}
+
+TEST(ParseDriveLayout, LengthsBootFlagsAndTheSignature) {
+  std::vector<uint8_t> buf(kLayoutBufferSize, 0);
+  auto* layout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(buf.data());
+  layout->PartitionStyle = PARTITION_STYLE_MBR;
+  layout->PartitionCount = 2;
+  layout->Mbr.Signature = 0xCAFEBABE;
+  for (int i = 0; i < 2; ++i) {
+    PARTITION_INFORMATION_EX& e = layout->PartitionEntry[i];
+    e.PartitionStyle = PARTITION_STYLE_MBR;
+    e.StartingOffset.QuadPart = (i + 1) * GiB;
+    e.PartitionLength.QuadPart = (i + 5) * MiB;
+    e.PartitionNumber = i + 1;
+    e.Mbr.BootIndicator = i == 1;
+  }
+  auto slots = ParseDriveLayout(buf.data(), buf.size());
+  ASSERT_EQ(2u, slots.size());
+  EXPECT_EQ(5 * MiB, slots[0].length);
+  EXPECT_EQ(6 * MiB, slots[1].length);
+  EXPECT_FALSE(slots[0].active);
+  EXPECT_TRUE(slots[1].active);
+  EXPECT_EQ(0xCAFEBABEu, LayoutSignature(buf.data(), buf.size()));
+  EXPECT_EQ(0u, LayoutSignature(buf.data(), 40));
+  layout->PartitionStyle = PARTITION_STYLE_GPT;
+  EXPECT_EQ(0u, LayoutSignature(buf.data(), buf.size()));
 }
 
 TEST(BuildDiskTable, MissingDriveNumberStopsProbing) {

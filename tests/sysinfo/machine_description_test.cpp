@@ -49,6 +49,26 @@ TEST(MachineDescription, DrivesTheDiskTable) {
   EXPECT_EQ(L"\\Device\\HarddiskVolume1", GetVolumeDeviceName(L'C'));
 }
 
+TEST(MachineDescription, DiskSignaturesAndSizes) {
+  MachineDescription m;
+  std::wstring error;
+  ASSERT_TRUE(ParseMachineDescription(L"[disk0]\nsignature = 1a2B3c4D\nsize = 80G\nentry = 1M, 10G, 1\n"
+                                      L"[disk1]\nentry = 1M, 10G, 1\nlengthquery = fail\n"
+                                      L"[disk2]\nsignature = 00000000\n",
+                                      m, error));
+  ASSERT_EQ(3u, m.disks.size());
+  EXPECT_EQ(0x1A2B3C4Du, m.disks[0].signature);
+  EXPECT_EQ(int64_t(80) << 30, m.disks[0].size);
+  EXPECT_EQ(int64_t(80) << 30, SimulatedMachine::DiskLength(m.disks[0]));
+  EXPECT_EQ(0x5A1E0002u, m.disks[1].signature);  // the default: 5A1E0000 + number + 1
+  EXPECT_EQ((int64_t(10) << 30) + (1 << 20), SimulatedMachine::DiskLength(m.disks[1]));
+  EXPECT_TRUE(m.disks[1].lengthFails);
+  EXPECT_EQ(0u, m.disks[2].signature);  // "unset", as named
+  // The layout carries the signature, the length request the size.
+  std::vector<uint8_t> layout = SimulatedMachine::LayoutBytes(m.disks[0], 5760);
+  EXPECT_EQ(0x1A2B3C4Du, LayoutSignature(layout.data(), layout.size()));
+}
+
 TEST(MachineDescription, RejectsMalformedLinesNamingThem) {
   const struct { const wchar_t* text; const wchar_t* mentions; } bad[] = {
       {L"[disk1]\n", L"line 1"},                         // disks must be numbered from 0
@@ -59,6 +79,10 @@ TEST(MachineDescription, RejectsMalformedLinesNamingThem) {
       {L"disk=0\n", L"line 1"},                          // key outside a section
       {L"[machine]\nfirmware=efi\n", L"line 2"},
       {L"[disk0]\nentry=1M,2M,1,zz\n", L"line 2"},
+      {L"[disk0]\nsignature=1A2B3C4\n", L"line 2"},    // not eight digits
+      {L"[disk0]\nsignature=1A2B3C4G\n", L"line 2"},
+      {L"[disk0]\nsize=0\n", L"line 2"},
+      {L"[disk0]\nlengthquery=maybe\n", L"line 2"},
   };
   for (const auto& b : bad) {
     MachineDescription m;
