@@ -30,13 +30,19 @@ const char* kOtherDir = "/mnt/image";
 const char* kProbeDir = "/mnt/probe";
 const char* kRamDrive = "/tmp/a";
 
+uint64_t FileBytes(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 // Reads a just written image back and checks every stored byte. The kernel's cache is emptied first, so
 // that what is read is what reached the disk.
 bool CheckWrittenImage(const std::string& path, std::string& error) {
     sync();
     WriteWholeFile("/proc/sys/vm/drop_caches", "3\n");
-    struct stat st;
-    uint64_t size = stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    ImageInfo written;
+    std::string ignored;
+    uint64_t size = ReadImageHeader(path, written, ignored) ? written.fileBytes : FileBytes(path);  // all volumes
     ProgressMeter meter("Reading back", size, SteadySeconds());
     ProgressFn progress = [&](uint64_t done) {
         double now = SteadySeconds();
@@ -53,11 +59,6 @@ bool CheckWrittenImage(const std::string& path, std::string& error) {
     SayProgress(meter.Line(size, SteadySeconds()), true);
     Say("The image was read back from the disk and is complete and undamaged.");
     return true;
-}
-
-uint64_t FileBytes(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 // Removes an image file and the volumes that follow it, if it was split.

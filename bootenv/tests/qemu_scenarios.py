@@ -20,7 +20,7 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
            partition
   threedisks  the image's disk counted 2 by the job but second of three in Linux order (a decoy image at the
            same path lies on the first): the identity file picks the right one
-  fatsplit a backup onto a FAT32 partition in volumes (the job's -split=16), read back whole, then restored
+  fatsplit a backup onto a FAT32 partition in volumes (the job's -split=8), read back whole, then restored
            from the volumes onto the job's partition: files byte-identical
   fatsplit4g (run by name only: about 20 minutes under TCG) the same with a partition holding over 4 GiB
            of incompressible data and no -split: the image is split into volumes of 4 GiB less 1 MiB, FAT32's
@@ -987,7 +987,7 @@ def fat_split_round_trip(ctx, label, source, files, big, split_mb):
 
 
 def scenario_fatsplit(ctx):
-    print("scenario fatsplit: a backup onto FAT32 in volumes (-split=16), read back, restored from the volumes")
+    print("scenario fatsplit: a backup onto FAT32 in volumes (-split=8), read back, restored from the volumes")
     work = ctx["work"]
     base = os.path.join(work, "fatsplit-source")
     shutil.rmtree(base, ignore_errors=True)
@@ -997,7 +997,7 @@ def scenario_fatsplit(ctx):
     part, _ = single_disk(source, 2048, P1_SIZE, "fatsource", files)
     copy_range(part, 0, source, 2048 * SECTOR, P1_SIZE * SECTOR)
     os.unlink(part)
-    fat_split_round_trip(ctx, "fatsplit", source, files, None, 16)
+    fat_split_round_trip(ctx, "fatsplit", source, files, None, 8)
     shutil.rmtree(base)
 
 
