@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "app/restart.h"
+
 namespace {
 
 Win32Dialogs g_real;
@@ -69,4 +71,7 @@ void Win32Dialogs::ShellOpen(const std::wstring& verb, const std::wstring& file,
                 showCommand);
 }
 
-void Win32Dialogs::RunRestart(const std::string& commandLine) { WinExec(commandLine.c_str(), SW_HIDE); }
+void Win32Dialogs::RunRestart(const std::string& commandLine) {
+  Win32RestartSystem system;
+  RestartMachine(commandLine, system);
+}

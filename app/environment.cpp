@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "app/fast_startup.h"
 #include "base/folders.h"
 #include "base/text_format.h"
 #include "boot/boot_config.h"
@@ -95,6 +96,10 @@ void InitWorkPaths() {
   TheCloudState.ToolFolder = env.ToolFolder;
 
   env.WorkDrive = work[0];
+
+  // Fast startup turned off for a job that has run since is put back as it was.
+  wchar_t systemRoot[4] = {env.SystemDrive, L':', L'\\', L'\0'};
+  PutBackFastStartup(JobPending(systemRoot));
 
   CreateFolderWithParents(env.SystemBackupFolder);
   CreateFolderWithParents(env.DataBackupFolder);

@@ -62,8 +62,26 @@ const wchar_t* PreparationBlockMessage(PreparationBlock block) {
   switch (block) {
     case PreparationBlock::UnsupportedRelease: return L"当前系统暂不支持该功能。";
     case PreparationBlock::UefiFirmware: return L"当前电脑为UEFI启动模式，暂不支持该功能。";
+    case PreparationBlock::TooLittleMemory: return L"内存不足：重装环境至少需要256MB内存，暂不支持该功能。";
+    case PreparationBlock::BitLockerVolume:
+      return L"系统分区已启用BitLocker加密，重装环境无法读写该分区，暂不支持该功能。请先关闭BitLocker。";
+    case PreparationBlock::NoBcdboot:
+      return L"系统分区不是活动分区，而当前系统没有bcdboot工具，无法建立启动项，暂不支持该功能。";
     default: return L"";
   }
+}
+
+PreparationBlock CheckMachine(const MachineFacts& f) {
+  PreparationBlock block = CheckPreparation(f.osIndex, f.uefiFirmware);
+  if (block != PreparationBlock::None) return block;
+  if (f.memoryKnown && f.memoryBytes < (kLeastMemoryMiB << 20)) return PreparationBlock::TooLittleMemory;
+  if (f.bitLockerSystemVolume) return PreparationBlock::BitLockerVolume;
+  if (f.driveStorePath && !f.hasBcdboot) return PreparationBlock::NoBcdboot;
+  return PreparationBlock::None;
+}
+
+bool TakesDriveStorePath(int32_t osIndex, int32_t systemBootFlag) {
+  return osIndex >= OsWinVista && osIndex <= OsWin81x64 && systemBootFlag == 0;
 }
 
 const wchar_t kNoImagePartitionMessage[] = L"需要一个系统分区以外、剩余空间足够的分区来存放系统镜像。";

@@ -18,8 +18,31 @@ enum class PreparationBlock {
   None,
   UnsupportedRelease,  // Windows 10 and unrecognised releases: nothing would be prepared
   UefiFirmware,        // a boot-sector entry cannot start on UEFI firmware
+  TooLittleMemory,     // the imaging environment would not start or not finish
+  BitLockerVolume,     // the imaging environment cannot read or write an encrypted system volume
+  NoBcdboot,           // the system partition is not active and the system has no bcdboot to make it bootable
 };
 PreparationBlock CheckPreparation(int32_t osIndex, bool uefiFirmware);
+
+// The least physical memory, as Windows reports it, with which the imaging environment restores an image
+// (measured under QEMU, with a margin: docs/flows.md).
+constexpr uint64_t kLeastMemoryMiB = 256;
+
+// What decides whether a one-time boot can work on this machine.
+struct MachineFacts {
+  int32_t osIndex = 14;
+  bool uefiFirmware = false;
+  bool memoryKnown = false;      // an unknown size is not refused
+  uint64_t memoryBytes = 0;
+  bool bitLockerSystemVolume = false;
+  bool driveStorePath = false;   // a BCD release whose system partition is not active (bcdboot makes it bootable)
+  bool hasBcdboot = false;       // the system's own bcdboot.exe is there
+};
+// The first reason, in this order: release, firmware, memory, BitLocker, bcdboot.
+PreparationBlock CheckMachine(const MachineFacts& facts);
+// Whether the BCD path through the store on the system drive would be taken: a BCD release (3 to 11) whose
+// system partition has the boot flag 0 (GetPartitionBootFlag).
+bool TakesDriveStorePath(int32_t osIndex, int32_t systemBootFlag);
 // The message shown for a block (caption "提示"); empty for None.
 const wchar_t* PreparationBlockMessage(PreparationBlock block);
 

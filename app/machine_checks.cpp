@@ -2,10 +2,38 @@
 
 #include "app/dialogs.h"
 #include "app/environment.h"
+#include "base/late_bound.h"
 #include "base/text_format.h"
 #include "sysinfo/disk_table.h"
 
-PreparationBlock MachineBlock() { return CheckPreparation(TheEnvironment.OsIndex, IsUefiFirmware()); }
+namespace {
+
+// The system's own bcdboot.exe, reached through Sysnative from this 32-bit program under WOW64.
+bool SystemHasBcdboot() {
+  wchar_t windows[MAX_PATH] = {};
+  UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  std::wstring path = std::wstring(windows) + (RunsUnderWow64() ? L"\\Sysnative" : L"\\System32") + L"\\bcdboot.exe";
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+PreparationBlock MachineBlock() {
+  const Environment& env = TheEnvironment;
+  MachineFacts facts;
+  facts.osIndex = env.OsIndex;
+  facts.uefiFirmware = IsUefiFirmware();
+  // The release and the firmware decide alone; the devices are asked only where they might.
+  PreparationBlock early = CheckMachine(facts);
+  if (early != PreparationBlock::None) return early;
+  facts.memoryKnown = GetPhysicalMemoryBytes(facts.memoryBytes);
+  facts.bitLockerSystemVolume = VolumeIsBitLocker(env.SystemDrive);
+  facts.driveStorePath = TakesDriveStorePath(env.OsIndex, GetPartitionBootFlag(env.SystemDrive));
+  facts.hasBcdboot = facts.driveStorePath && SystemHasBcdboot();
+  return CheckMachine(facts);
+}
 
 bool RefusedOnThisMachine(HWND window) {
   PreparationBlock block = MachineBlock();

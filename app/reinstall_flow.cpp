@@ -7,6 +7,7 @@
 
 #include "app/dialogs.h"
 #include "app/environment.h"
+#include "app/fast_startup.h"
 #include "app/flow_rules.h"
 #include "app/frame_window.h"
 #include "app/image_check.h"
@@ -377,6 +378,8 @@ void CFrameWindowWnd::OnDownloadFinished() {
 
   PrepareRestoreJob(image);
   RegisterReinstallBootEntry();
+  // A job is pending now: fast startup would leave the system volume hibernated at the restart.
+  TurnOffFastStartupForJob(env.OsIndex);
   std::wstring question = ReinstallQuestion(source, target);
   PingStatistics(webiedowned);
   delayedRestart_.Start(kAutomaticRestartMs, RestartCommand);

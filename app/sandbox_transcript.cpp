@@ -1,7 +1,9 @@
 #include "app/sandbox_transcript.h"
 
+#include "app/restart.h"
 #include "app/sandbox_script.h"
 #include "base/text_format.h"
+#include "sysinfo/simulated_machine.h"
 
 Transcript::~Transcript() {
   if (file_ != nullptr) fclose(file_);
@@ -151,8 +153,36 @@ void ScriptedDialogs::ShellOpen(const std::wstring& verb, const std::wstring& fi
                    Format(L" show=%d", showCommand));
 }
 
+namespace {
+
+// The restart as the described machine fares with it (machine.ini "shutdown"): every way taken is recorded,
+// nothing is run.
+class RecordedRestart : public IRestartSystem {
+ public:
+  RecordedRestart(Transcript& transcript, RestartTool tool) : transcript_(transcript), tool_(tool) {}
+  bool HasShutdownTool() override { return tool_ != RestartTool::Missing; }
+  bool RunCommand(const std::string& commandLine) override {
+    bool works = tool_ == RestartTool::Works;
+    transcript_.Line(L"restart " + Quoted(std::wstring(commandLine.begin(), commandLine.end())) +
+                     (works ? L"" : L" failed"));
+    return works;
+  }
+  bool RebootCall() override {
+    transcript_.Line(L"restart ExitWindowsEx(EWX_REBOOT)");
+    return true;
+  }
+
+ private:
+  Transcript& transcript_;
+  RestartTool tool_;
+};
+
+}  // namespace
+
 void ScriptedDialogs::RunRestart(const std::string& commandLine) {
-  transcript_.Line(L"restart " + Quoted(std::wstring(commandLine.begin(), commandLine.end())));
+  auto* machine = dynamic_cast<SimulatedMachine*>(&DeviceIo());
+  RecordedRestart system(transcript_, machine != nullptr ? machine->Description().restartTool : RestartTool::Works);
+  RestartMachine(commandLine, system);
 }
 
 void ScriptedDialogs::NoteCommand(const std::wstring& commandLine) { transcript_.Line(L"command " + Quoted(commandLine)); }

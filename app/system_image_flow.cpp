@@ -4,6 +4,7 @@
 
 #include "app/dialogs.h"
 #include "app/environment.h"
+#include "app/fast_startup.h"
 #include "app/flow_rules.h"
 #include "app/frame_window.h"
 #include "app/image_header.h"
@@ -52,6 +53,8 @@ void CFrameWindowWnd::OnBackupSystem(TNotifyUI&) {
   if (answer != IDYES && answer != IDNO) return;
   PrepareBackupJob(path);
   RegisterBackupBootEntry();
+  // A job is pending now: fast startup would leave the system volume hibernated at the restart.
+  TurnOffFastStartupForJob(TheEnvironment.OsIndex);
   if (answer == IDYES) RestartCommand();
 }
 
@@ -92,5 +95,6 @@ void CFrameWindowWnd::OnRestoreSystem(TNotifyUI&) {
   if (answer != IDYES && answer != IDNO) return;
   PrepareRestoreJob(path);
   RegisterReinstallBootEntry();
+  TurnOffFastStartupForJob(TheEnvironment.OsIndex);
   if (answer == IDYES) RestartCommand();
 }

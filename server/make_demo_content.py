@@ -31,21 +31,33 @@ def size_text(size):
     return "%dM" % (size // (1024 * 1024))
 
 
+def cached_image(row, image_mib=DEFAULT_IMAGE_MIB, cache_dir=None):
+    """The image of catalogue row `row` (from 0), built once into the cache: (its path, its description)."""
+    name, _, file_name, _, seed, mib, style = IMAGES[row]
+    # Incompressible filler of the least size makes the packed image at least that large.
+    filler = (mib or image_mib) * demo_image.MiB + seed * 4096
+    return demo_image.cached(cache_dir or demo_image.default_cache(), name, file_name, seed, filler, style)
+
+
+def record(row, facts, base_url):
+    """The catalogue line of row `row` for an image described by facts, served under base_url."""
+    name, picture, file_name, description = IMAGES[row][:4]
+    url = "%s/images/%s" % (base_url.rstrip("/"), file_name)
+    fields = [name, str(picture), url, file_name, description, size_text(facts["size"]), facts["sha256"]]
+    return "<line>" + "|".join(fields) + "|</line>"
+
+
 def make(out_dir, base_url, image_mib, encoding, cache_dir=None):
     images_dir = os.path.join(out_dir, "images")
     os.makedirs(images_dir, exist_ok=True)
     records = []
     about = {}
-    for name, picture, file_name, description, seed, mib, style in IMAGES:
-        # Incompressible filler of the least size makes the packed image at least that large.
-        filler = (mib or image_mib) * demo_image.MiB + seed * 4096
-        image, facts = demo_image.cached(cache_dir or demo_image.default_cache(), name, file_name, seed, filler,
-                                         style)
+    for row, entry in enumerate(IMAGES):
+        file_name = entry[2]
+        image, facts = cached_image(row, image_mib, cache_dir)
         demo_image.place(image, os.path.join(images_dir, file_name))
         about[file_name] = facts
-        url = "%s/images/%s" % (base_url.rstrip("/"), file_name)
-        fields = [name, str(picture), url, file_name, description, size_text(facts["size"]), facts["sha256"]]
-        records.append("<line>" + "|".join(fields) + "|</line>")
+        records.append(record(row, facts, base_url))
     with open(os.path.join(out_dir, "demo-images.json"), "w", encoding="utf-8") as f:
         json.dump(about, f, ensure_ascii=False, indent=1)
     catalogue = "\r\n".join(records) + "\r\n"

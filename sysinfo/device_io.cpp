@@ -12,6 +12,13 @@ class RealDevice : public IDevice {
     DWORD returned = 0;
     return DeviceIoControl(h_.Get(), ioControlCode, nullptr, 0, out, outSize, &returned, nullptr) != FALSE;
   }
+  bool ReadAt(int64_t offset, void* out, DWORD size) override {
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    DWORD read = 0;
+    if (!SetFilePointerEx(h_.Get(), at, nullptr, FILE_BEGIN)) return false;
+    return ReadFile(h_.Get(), out, size, &read, nullptr) != FALSE && read == size;
+  }
 
  private:
   UniqueHandle h_;
@@ -58,12 +65,23 @@ class RealDeviceIo : public IDeviceIo {
   bool FirmwareIsUefi() override {
     return UefiFirmwareReported();
   }
+
+  bool PhysicalMemoryBytes(uint64_t& bytes) override { return SystemPhysicalMemoryBytes(bytes); }
 };
 
 RealDeviceIo g_realDeviceIo;
 IDeviceIo* g_deviceIo = nullptr;
 
 }  // namespace
+
+bool SystemPhysicalMemoryBytes(uint64_t& bytes) {
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof(status);
+  bytes = 0;
+  if (!GlobalMemoryStatusEx(&status)) return false;
+  bytes = status.ullTotalPhys;
+  return true;
+}
 
 IDeviceIo& DeviceIo() { return g_deviceIo ? *g_deviceIo : g_realDeviceIo; }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@ class IDevice {
   virtual ~IDevice() = default;
   // Issues one DeviceIoControl request without input; the output bytes go to out. Answers success.
   virtual bool Request(DWORD ioControlCode, void* out, DWORD outSize) = 0;
+  // Reads size bytes (a whole number of sectors) at a byte offset of the device. Answers success.
+  virtual bool ReadAt(int64_t offset, void* out, DWORD size) { return false; }
 };
 
 // What FindFirstVolumeW/FindNextVolumeW deliver: every name in order, and how the enumeration ended.
@@ -40,7 +43,12 @@ class IDeviceIo {
   // True when the machine was started through UEFI firmware (the firmware-variable call answers
   // ERROR_INVALID_FUNCTION only on legacy BIOS; a system without the call is legacy).
   virtual bool FirmwareIsUefi() = 0;
+  // The machine's physical memory in bytes (GlobalMemoryStatusEx); false when the query fails.
+  virtual bool PhysicalMemoryBytes(uint64_t& bytes) = 0;
 };
+
+// The physical memory as the system reports it, for implementations that do not describe their own.
+bool SystemPhysicalMemoryBytes(uint64_t& bytes);
 
 // The device access in force: the real one unless a test or the sandbox installed another.
 IDeviceIo& DeviceIo();

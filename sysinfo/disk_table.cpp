@@ -277,3 +277,37 @@ std::wstring GetVolumeDeviceName(wchar_t letter) {
 }
 
 bool IsUefiFirmware() { return DeviceIo().FirmwareIsUefi(); }
+
+bool BootSectorIsBitLocker(const uint8_t* sector, size_t size) {
+  return size >= 11 && std::memcmp(sector + 3, "-FVE-FS-", 8) == 0;
+}
+
+namespace {
+
+// One read of a device's first bytes at an offset: 4 KiB, a whole number of sectors of any disk, into a
+// buffer aligned to 4 KiB as raw device reads may require.
+bool FirstSectorIsBitLocker(IDevice& device, int64_t offset) {
+  constexpr size_t kRead = 4096;
+  std::vector<uint8_t> raw(2 * kRead);
+  uint8_t* sector = raw.data() + (kRead - reinterpret_cast<uintptr_t>(raw.data()) % kRead) % kRead;
+  if (!device.ReadAt(offset, sector, static_cast<DWORD>(kRead))) return false;
+  return BootSectorIsBitLocker(sector, kRead);
+}
+
+}  // namespace
+
+bool VolumeIsBitLocker(wchar_t letter) {
+  IDeviceIo& io = DeviceIo();
+  auto volume = io.Open(VolumeDeviceName(letter));
+  if (!volume) return false;
+  // The disk shows what is stored; an unlocked volume may show its file system's own sector instead.
+  uint32_t diskNumber = 0;
+  uint8_t info[kPartitionInfoSize];
+  if (QueryFirstExtentDisk(*volume, diskNumber) && QueryPartitionInfo(*volume, info)) {
+    auto disk = io.Open(Format(L"\\\\.\\PhysicalDrive%u", diskNumber));
+    if (disk && FirstSectorIsBitLocker(*disk, ReadAt<int64_t>(info, kPartitionInfoStartingOffset))) return true;
+  }
+  return FirstSectorIsBitLocker(*volume, 0);
+}
+
+bool GetPhysicalMemoryBytes(uint64_t& bytes) { return DeviceIo().PhysicalMemoryBytes(bytes); }

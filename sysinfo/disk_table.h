@@ -79,5 +79,14 @@ std::wstring GetVolumeDeviceName(wchar_t letter);
 // True when the volume has a mount path beginning with the letter (exact comparison).
 bool VolumeMountedAtLetter(const std::wstring& volumeGuidPath, wchar_t letter);
 
+// True when a boot sector's OEM name (offset 3) is BitLocker's "-FVE-FS-".
+bool BootSectorIsBitLocker(const uint8_t* sector, size_t size);
+// True when the volume at a letter is BitLocker-encrypted: its first sector, read through its disk at the
+// partition's offset (what the disk holds) or through the volume, carries BitLocker's OEM name. False when
+// neither can be read.
+bool VolumeIsBitLocker(wchar_t letter);
+// The machine's physical memory in bytes; false when unknown.
+bool GetPhysicalMemoryBytes(uint64_t& bytes);
+
 // True when the machine was started through UEFI firmware, where a boot-sector entry cannot run.
 bool IsUefiFirmware();

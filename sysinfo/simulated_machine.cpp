@@ -17,12 +17,33 @@ void WriteAt(std::vector<uint8_t>& b, size_t offset, T v) {
 
 class SimDevice : public IDevice {
  public:
-  SimDevice(const SimDisk* disk, const SimVolume* volume) : disk_(disk), volume_(volume) {}
+  SimDevice(const SimDisk* disk, const SimVolume* volume, const MachineDescription* machine = nullptr,
+            int diskNumber = -1)
+      : disk_(disk), volume_(volume), machine_(machine), diskNumber_(diskNumber) {}
   bool Request(DWORD code, void* out, DWORD outSize) override {
     std::vector<uint8_t> bytes;
     if (!Answer(code, outSize, bytes)) return false;
     std::memset(out, 0, outSize);
     std::memcpy(out, bytes.data(), bytes.size() < outSize ? bytes.size() : outSize);
+    return true;
+  }
+  // A volume's first sector, read through the volume at 0 or through its disk at the volume's offset; every
+  // other byte reads as zero.
+  bool ReadAt(int64_t offset, void* out, DWORD size) override {
+    if (size == 0 || size % 512 != 0 || offset < 0 || offset % 512 != 0) return false;
+    const SimVolume* v = volume_;
+    if (disk_ != nullptr && machine_ != nullptr) {
+      v = nullptr;
+      for (const SimVolume& candidate : machine_->volumes) {
+        if (candidate.disk == diskNumber_ && candidate.startingOffset == offset) v = &candidate;
+      }
+      offset = v != nullptr ? 0 : 512;  // no volume starts there: plain zeros
+    }
+    std::memset(out, 0, size);
+    if (v == nullptr || offset != 0) return true;
+    if (v->bootSectorFails) return false;
+    std::vector<uint8_t> sector = SimulatedMachine::BootSectorBytes(*v, size);
+    std::memcpy(out, sector.data(), size);
     return true;
   }
 
@@ -56,6 +77,8 @@ class SimDevice : public IDevice {
 
   const SimDisk* disk_;
   const SimVolume* volume_;
+  const MachineDescription* machine_;
+  int diskNumber_;
 };
 
 // A number with an optional K, M, G or T suffix (binary multiples).
@@ -145,6 +168,18 @@ struct Section {
 };
 
 bool ApplyMachineKey(MachineDescription& m, const std::wstring& key, const std::wstring& v) {
+  if (key == L"memory") {
+    int64_t bytes = 0;
+    if (!ParseSize(v, bytes) || bytes <= 0) return false;
+    m.memoryBytes = static_cast<uint64_t>(bytes);
+    return true;
+  }
+  if (key == L"shutdown") {
+    if (v == L"ok") { m.restartTool = RestartTool::Works; return true; }
+    if (v == L"missing") { m.restartTool = RestartTool::Missing; return true; }
+    if (v == L"fails") { m.restartTool = RestartTool::Fails; return true; }
+    return false;
+  }
   if (key != L"firmware") return false;
   if (v == L"bios") { m.uefi = false; return true; }
   if (v == L"uefi") { m.uefi = true; return true; }
@@ -192,6 +227,17 @@ bool ApplyVolumeKey(SimVolume& vol, const std::wstring& key, const std::wstring&
   if (key == L"style") return ParseStyle(v, vol.style);
   if (key == L"device") { vol.deviceName = raw; return true; }
   if (key == L"guid") { vol.guidPath = raw; return true; }
+  if (key == L"oem") {
+    // Eight characters of the boot sector's OEM name, padded with blanks.
+    if (raw.empty() || raw.size() > 8) return false;
+    vol.oem.assign(8, ' ');
+    for (size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] < 0x20 || raw[i] > 0x7E) return false;
+      vol.oem[i] = static_cast<char>(raw[i]);
+    }
+    return true;
+  }
+  if (key == L"bootsector") return ParseOkFail(v, vol.bootSectorFails);
   return false;
 }
 
@@ -290,7 +336,7 @@ std::unique_ptr<IDevice> SimulatedMachine::Open(const std::wstring& deviceName) 
     int64_t n = -1;
     if (!ParseSize(deviceName.substr(drivePrefix.size()), n)) return nullptr;
     if (n < 0 || static_cast<size_t>(n) >= m_.disks.size()) return nullptr;
-    return std::make_unique<SimDevice>(&m_.disks[n], nullptr);
+    return std::make_unique<SimDevice>(&m_.disks[n], nullptr, &m_, static_cast<int>(n));
   }
   // "\\.\X:"
   if (deviceName.size() == 6 && deviceName.compare(0, 4, L"\\\\.\\") == 0 && deviceName[5] == L':') {
@@ -385,5 +431,22 @@ std::vector<uint8_t> SimulatedMachine::PartitionInfoBytes(const SimVolume& v) {
     b[33] = v.bootIndicator ? 1 : 0;
     b[34] = 1;
   }
+  return b;
+}
+
+bool SimulatedMachine::PhysicalMemoryBytes(uint64_t& bytes) {
+  if (m_.memoryBytes == 0) return SystemPhysicalMemoryBytes(bytes);
+  bytes = m_.memoryBytes;
+  return true;
+}
+
+std::vector<uint8_t> SimulatedMachine::BootSectorBytes(const SimVolume& v, size_t size) {
+  std::vector<uint8_t> b(size < 512 ? 512 : size, 0);
+  b[0] = 0xEB;
+  b[1] = 0x52;
+  b[2] = 0x90;
+  std::memcpy(b.data() + 3, v.oem.data(), v.oem.size() < 8 ? v.oem.size() : 8);
+  b[510] = 0x55;
+  b[511] = 0xAA;
   return b;
 }

@@ -39,12 +39,20 @@ struct SimVolume {
   uint32_t style = 0;                // partition style reported for the volume
   std::wstring deviceName;           // "\Device\HarddiskVolume1"; empty: not found by QueryDosDevice
   std::wstring guidPath;             // "\\?\Volume{...}\"; generated when empty
+  std::string oem = "NTFS    ";      // OEM name of its boot sector (offset 3); "-FVE-FS-" when encrypted
+  bool bootSectorFails = false;      // reading its first sector fails
 };
+
+// How the system's restart command fares on the described machine: it works, the system has no shutdown
+// tool (Windows 2000), or the command fails.
+enum class RestartTool { Works, Missing, Fails };
 
 struct MachineDescription {
   std::vector<SimDisk> disks;        // PhysicalDrive0, 1, ...; the first missing number ends probing
   std::vector<SimVolume> volumes;
   bool uefi = false;                 // firmware type, for callers that ask
+  uint64_t memoryBytes = 0;          // physical memory; 0: the system's own
+  RestartTool restartTool = RestartTool::Works;  // how the restart command fares
 };
 
 // Parses the text of a machine description (machine.ini, see docs/sandbox.md). Answers false with a
@@ -62,6 +70,9 @@ class SimulatedMachine : public IDeviceIo {
   bool QueryDosDeviceName(const std::wstring& name, std::wstring& target) override;
   bool VolumePathNames(const std::wstring& volumeGuidPath, std::vector<wchar_t>& multiSz) override;
   bool FirmwareIsUefi() override { return m_.uefi; }
+  bool PhysicalMemoryBytes(uint64_t& bytes) override;
+  // The first sector of a volume as the machine describes it (OEM name at 3, 55AA at 510).
+  static std::vector<uint8_t> BootSectorBytes(const SimVolume& v, size_t size);
 
   // Raw output bytes of the requests, as Windows would fill them.
   static std::vector<uint8_t> LayoutBytes(const SimDisk& disk, size_t bufferSize);

@@ -21,15 +21,15 @@ ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "server"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from refserver import write_virtual_file  # noqa: E402
-from vorlane_test import (RefServer, Transcript, container_image, container_header, container_trailer,  # noqa: E402
-                          run_sandbox, stored_block, wine, write_run_files)
+from vorlane_test import (WINE_RUN, RefServer, Transcript, container_image, container_header,  # noqa: E402
+                          container_trailer, run_sandbox, stored_block, wine, write_run_files)
 
 MIB = 1024 * 1024
 IMAGE_SIZE = 100 * MIB          # the smallest size the checks accept
 BACKUP_ID = "{12310282-F678-420E-A313-468C5687342A}"
 REINSTALL_ID = "{A3B315FE-ADCA-4FB0-848C-EB3529FF0340}"
 RESTART = 'restart "cmd /c shutdown -r -t 0"'
-RELEASES = {"winxp": "winxp", "win7": "win7", "win2008r2": "win2008r2", "win10": "win10"}
+RELEASES = {"winxp": "winxp", "win7": "win7", "win2008r2": "win2008r2", "win81": "win81", "win10": "win10"}
 
 # Catalogue: (name, file name, size, served, hash kind, rate limit per connection in bytes/s, content).
 # content: "image" serves one of our image files (the checks before the ready question read its header),
@@ -84,7 +84,8 @@ disk = 0
 offset = 1M
 device = \Device\HarddiskVolume1
 """
-# C: lies at an offset its disk does not list: the system drive cannot be placed (D: can).
+# C: lies at an offset its disk does not list: the system drive cannot be placed (D: can). Its volume
+# reports the boot flag, so that the boot entry would go into the system store.
 C_UNPLACED = r"""
 [disk0]
 entry = 1M, 100G, 1, 07, active
@@ -94,8 +95,12 @@ offset = 1M
 [volume C]
 disk = 0
 offset = 200G
+boot = 1
 """
 UEFI = "[machine]\nfirmware = uefi\n" + ONLY_C
+# TWO_DISKS with a BitLocker-encrypted system volume, and with a system partition that is not active.
+BITLOCKER_C = TWO_DISKS.replace("[volume C]\n", "[volume C]\noem = -FVE-FS-\n")
+INACTIVE_C = TWO_DISKS.replace("entry = 1M, 60G, 1, 07, active", "entry = 1M, 60G, 1, 07")
 
 
 class Failures:
@@ -181,6 +186,13 @@ class Rig:
     # -- prefix
     def wine(self, *args):
         return wine(self.prefix, *args)
+
+    def reg_dword(self, key, name):
+        """A REG_DWORD of the prefix's registry, or None when it is not there."""
+        out = subprocess.run([WINE_RUN, "--prefix", self.prefix, "reg", "query", key, "/v", name], capture_output=True,
+                             text=True, errors="replace", env=dict(os.environ, LANG="C.UTF-8")).stdout
+        m = re.search(r"%s\s+REG_DWORD\s+0x([0-9a-fA-F]+)" % re.escape(name), out)
+        return int(m.group(1), 16) if m else None
 
     def prepare_prefix(self):
         self.wine("cmd", "/c", "exit", "0")
@@ -897,9 +909,16 @@ wait-msgbox 30
     # Releases the program does not prepare, and UEFI machines: their message already at the install button
     # (before the catalogue list, so nothing is downloaded), and at the system backup and restore; nothing
     # written, no restart.
+    # The same for too little memory for the imaging environment, a BitLocker-encrypted system volume, and
+    # a system partition that is not active on a system without bcdboot (the test prefix has none).
     for name, release, machine, message in (
             ("win10", "win10", TWO_DISKS, "当前系统暂不支持该功能。"),
-            ("uefi", "win7", "[machine]\nfirmware = uefi\n" + TWO_DISKS, "当前电脑为UEFI启动模式，暂不支持该功能。")):
+            ("uefi", "win7", "[machine]\nfirmware = uefi\n" + TWO_DISKS, "当前电脑为UEFI启动模式，暂不支持该功能。"),
+            ("memory", "win7", "[machine]\nmemory = 255M\n" + TWO_DISKS, "内存不足：重装环境至少需要256MB内存，暂不支持该功能。"),
+            ("bitlocker", "win7", BITLOCKER_C,
+             "系统分区已启用BitLocker加密，重装环境无法读写该分区，暂不支持该功能。请先关闭BitLocker。"),
+            ("no-bcdboot", "win7", INACTIVE_C,
+             "系统分区不是活动分区，而当前系统没有bcdboot工具，无法建立启动项，暂不支持该功能。")):
         t = rig.run(name, release, machine, """
 wait-enabled btninstall 60
 click btninstall
@@ -912,6 +931,60 @@ dump
         F.check(not t.commands() and not t.has(r"^restart ") and not t.has(r"^navigate "), "nothing prepared")
         F.check(all(rig.c_file(n) is None for n in ("ghost._KX", "Ghost.ba_", "KX.lsn", "KW.lsn", "boot.ini")),
                 "no boot files")
+
+    # Enough memory, and bcdboot where the system partition is not active: the drive-store path is prepared.
+    bcdboot = os.path.join(rig.drive_c, "windows", "system32", "bcdboot.exe")
+
+    def with_bcdboot(_):
+        keep(_)
+        shutil.copy(os.path.join(rig.drive_c, "windows", "system32", "cmd.exe"), bcdboot)
+    try:
+        t = rig.run("bcdboot", "win7", "[machine]\nmemory = 256M\n" + INACTIVE_C, reinstall_kept.replace(
+            "answer IDNO\nclick-row", "answer IDNO\nanswer IDNO\nclick-row"), before=with_bcdboot)
+    finally:
+        os.remove(bcdboot)
+    F.check(t.has(msgbox_line("提示", 4, reinstall_question("2:2", "1:1"), "IDNO")), "ready question")
+    F.check(any(re.search(r"bcdboot\.exe.* /s C:", c) for c in t.commands()), "bcdboot makes C: bootable: %s" % t.commands())
+
+    # The restart where the system has no shutdown tool (Windows 2000) or the command fails: the system's own
+    # call; where the command works, only the command.
+    for name, tool, lines in (("restart-missing", "missing", ['restart ExitWindowsEx(EWX_REBOOT)']),
+                              ("restart-fails", "fails", [RESTART + " failed", 'restart ExitWindowsEx(EWX_REBOOT)']),
+                              ("restart-ok", "ok", [RESTART])):
+        t = rig.run(name, "win7", "[machine]\nshutdown = %s\n" % tool + TWO_DISKS, OPEN_CATALOGUE + """
+answer IDNO
+answer IDYES
+click-row 0 btnselectthis
+wait-msgbox 30
+wait-msgbox 60
+""", before=keep)
+        F.check([l for l in t.lines if l.startswith("restart ")] == lines,
+                "restart lines: %s" % [l for l in t.lines if l.startswith("restart ")])
+
+    # Windows 8.1 with fast startup on: turned off once the job is prepared (the setting kept), left off at a
+    # start while the job waits, put back at the first start after it is gone. Wine's own registry.
+    power = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power"
+    kept = "HKLM\\SOFTWARE\\Vorlane"
+    rig.wine("reg", "add", power, "/v", "HiberbootEnabled", "/t", "REG_DWORD", "/d", "1", "/f")
+    try:
+        t = rig.run("fast-startup", "win81", TWO_DISKS, reinstall_kept.replace(
+            "answer IDNO\nclick-row", "answer IDNO\nanswer IDNO\nclick-row"), before=keep)
+        F.check(t.has(msgbox_line("提示", 4, reinstall_question("2:2", "1:1"), "IDNO")), "ready question")
+        F.check((rig.reg_dword(power, "HiberbootEnabled"), rig.reg_dword(kept, "SavedHiberbootEnabled")) == (0, 1),
+                "fast startup off, its setting kept")
+
+        def job_waits(_):
+            with open(os.path.join(rig.drive_c, "ghost._KX"), "wb") as f:
+                f.write(restore_job("2:2\\VRLN\\Download\\sys7.gho", "1:1"))
+        rig.run("fast-startup-pending", "win81", TWO_DISKS, "wait-page 0 30", before=job_waits)
+        F.check((rig.reg_dword(power, "HiberbootEnabled"), rig.reg_dword(kept, "SavedHiberbootEnabled")) == (0, 1),
+                "still off while the job waits")
+        rig.run("fast-startup-back", "win81", TWO_DISKS, "wait-page 0 30")
+        F.check((rig.reg_dword(power, "HiberbootEnabled"), rig.reg_dword(kept, "SavedHiberbootEnabled")) == (1, None),
+                "put back once the job is gone")
+    finally:
+        rig.wine("reg", "delete", power, "/v", "HiberbootEnabled", "/f")
+        rig.wine("reg", "delete", kept, "/f")
 
     # Windows XP: the boot entry goes into boot.ini (the backup set's edit saves it first as boot.in_).
     original = b"[boot loader]\r\ntimeout=30\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n" \

@@ -5,12 +5,16 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "app/delayed_restart.h"
+#include "app/fast_startup.h"
 #include "app/flow_rules.h"
+#include "app/restart.h"
 #include "app/image_check.h"
 #include "base/file_name_rule.h"
 #include "base/sha256_file.h"
+#include "base/unique_handle.h"
 
 namespace {
 
@@ -40,6 +44,179 @@ TEST(FlowRules, PreparationBlocks) {
   EXPECT_STREQ(L"当前系统暂不支持该功能。", PreparationBlockMessage(PreparationBlock::UnsupportedRelease));
   EXPECT_STREQ(L"当前电脑为UEFI启动模式，暂不支持该功能。", PreparationBlockMessage(PreparationBlock::UefiFirmware));
   EXPECT_STREQ(L"", PreparationBlockMessage(PreparationBlock::None));
+}
+
+TEST(FlowRules, MachineChecksInOrder) {
+  constexpr uint64_t MiB = 1 << 20;
+  MachineFacts fine;
+  fine.osIndex = 5;  // Windows 7
+  fine.memoryKnown = true;
+  fine.memoryBytes = kLeastMemoryMiB * MiB;
+  struct Case {
+    const char* what;
+    void (*change)(MachineFacts&);
+    PreparationBlock block;
+  } cases[] = {
+      {"a machine that can", [](MachineFacts&) {}, PreparationBlock::None},
+      {"Windows 10", [](MachineFacts& f) { f.osIndex = 13; f.memoryBytes = 0; }, PreparationBlock::UnsupportedRelease},
+      {"UEFI", [](MachineFacts& f) { f.uefiFirmware = true; f.bitLockerSystemVolume = true; },
+       PreparationBlock::UefiFirmware},
+      {"one byte short of the least memory", [](MachineFacts& f) { --f.memoryBytes; }, PreparationBlock::TooLittleMemory},
+      {"memory unknown", [](MachineFacts& f) { f.memoryKnown = false; f.memoryBytes = 0; }, PreparationBlock::None},
+      {"little memory and BitLocker", [](MachineFacts& f) { f.memoryBytes = 64 * MiB; f.bitLockerSystemVolume = true; },
+       PreparationBlock::TooLittleMemory},
+      {"BitLocker", [](MachineFacts& f) { f.bitLockerSystemVolume = true; }, PreparationBlock::BitLockerVolume},
+      {"drive store without bcdboot", [](MachineFacts& f) { f.driveStorePath = true; }, PreparationBlock::NoBcdboot},
+      {"drive store with bcdboot", [](MachineFacts& f) { f.driveStorePath = true; f.hasBcdboot = true; },
+       PreparationBlock::None},
+      {"system store, no bcdboot needed", [](MachineFacts& f) { f.hasBcdboot = false; }, PreparationBlock::None},
+  };
+  for (const Case& c : cases) {
+    MachineFacts f = fine;
+    c.change(f);
+    EXPECT_EQ(c.block, CheckMachine(f)) << c.what;
+  }
+  // Only BCD releases with an inactive system partition take the drive-store path (boot flag -1: unknown).
+  EXPECT_FALSE(TakesDriveStorePath(1, 0));   // Windows XP: boot.ini
+  EXPECT_TRUE(TakesDriveStorePath(3, 0));    // Vista
+  EXPECT_TRUE(TakesDriveStorePath(11, 0));   // 8.1
+  EXPECT_FALSE(TakesDriveStorePath(12, 0));  // Windows 10: not prepared at all
+  EXPECT_FALSE(TakesDriveStorePath(5, 1));
+  EXPECT_FALSE(TakesDriveStorePath(5, -1));
+  std::wstring memory = PreparationBlockMessage(PreparationBlock::TooLittleMemory);
+  EXPECT_NE(std::wstring::npos, memory.find(std::to_wstring(kLeastMemoryMiB) + L"MB")) << "the message names the figure";
+  for (PreparationBlock b : {PreparationBlock::BitLockerVolume, PreparationBlock::NoBcdboot})
+    EXPECT_STRNE(L"", PreparationBlockMessage(b));
+}
+
+// A system whose shutdown tool is there or not and whose command works or not, recording what was done.
+class FakeRestartSystem : public IRestartSystem {
+ public:
+  FakeRestartSystem(bool tool, bool works) : tool_(tool), works_(works) {}
+  bool HasShutdownTool() override { return tool_; }
+  bool RunCommand(const std::string& commandLine) override {
+    done.push_back("command " + commandLine);
+    return works_;
+  }
+  bool RebootCall() override {
+    done.push_back("call");
+    return true;
+  }
+  std::vector<std::string> done;
+
+ private:
+  bool tool_, works_;
+};
+
+TEST(Restart, TheCommandWhereItWorksElseTheSystemCall) {
+  const std::string command = kRestartCommand;
+  struct Case {
+    bool tool, works;
+    RestartWay way;
+    std::vector<std::string> done;
+  } cases[] = {
+      {true, true, RestartWay::Command, {"command " + command}},
+      {true, false, RestartWay::SystemCall, {"command " + command, "call"}},  // the command failed
+      {false, true, RestartWay::SystemCall, {"call"}},                        // Windows 2000: no shutdown.exe
+  };
+  for (const Case& c : cases) {
+    FakeRestartSystem system(c.tool, c.works);
+    EXPECT_EQ(c.way, RestartMachine(command, system)) << c.tool << c.works;
+    EXPECT_EQ(c.done, system.done) << c.tool << c.works;
+  }
+}
+
+TEST(Restart, RealCommandRunsInTheSystemFolderAndReportsItsExitCode) {
+  // Under Wine: cmd by its full path; "exit 3" fails, "exit 0" works. Nothing is restarted here.
+  Win32RestartSystem system;
+  EXPECT_TRUE(system.RunCommand("cmd /c exit 0"));
+  EXPECT_FALSE(system.RunCommand("cmd /c exit 3"));
+  EXPECT_FALSE(system.RunCommand("cmd /c no-such-program-here"));
+}
+
+// Fast startup through Wine's real registry, on keys of the test's own (HKCU) so nothing else is touched.
+class FastStartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    keys.root = HKEY_CURRENT_USER;
+    keys.powerKey = L"Software\\VorlaneTest\\Power";
+    keys.savedKey = L"Software\\VorlaneTest\\Saved";
+    RegDeleteTreeOf(L"Software\\VorlaneTest");
+  }
+  void TearDown() override { RegDeleteTreeOf(L"Software\\VorlaneTest"); }
+  static void RegDeleteTreeOf(const std::wstring& path) {
+    RegDeleteKeyW(HKEY_CURRENT_USER, (path + L"\\Power").c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, (path + L"\\Saved").c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str());
+  }
+  void SetPower(DWORD value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, keys.powerKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                             nullptr, &key, nullptr));
+    RegSetValueExW(key, keys.value.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(key);
+  }
+  // The value, or -1 when it is not there.
+  static long long Read(const std::wstring& path, const std::wstring& name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return -1;
+    DWORD value = 0, size = sizeof(value), type = 0;
+    LONG r = RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return r == ERROR_SUCCESS ? static_cast<long long>(value) : -1;
+  }
+  long long Power() { return Read(keys.powerKey, keys.value); }
+  long long Saved() { return Read(keys.savedKey, keys.savedValue); }
+  FastStartupKeys keys;
+};
+
+TEST_F(FastStartupTest, TurnedOffWhileAJobIsPendingAndPutBackAfterwards) {
+  SetPower(1);
+  EXPECT_FALSE(TurnOffFastStartupForJob(5, keys));  // Windows 7 has none: nothing touched
+  EXPECT_EQ(1, Power());
+  EXPECT_EQ(-1, Saved());
+  EXPECT_TRUE(TurnOffFastStartupForJob(10, keys));  // Windows 8.1
+  EXPECT_EQ(0, Power());
+  EXPECT_EQ(1, Saved());
+  EXPECT_FALSE(TurnOffFastStartupForJob(10, keys));  // a second job: already off, the copy stays
+  EXPECT_EQ(1, Saved());
+  EXPECT_FALSE(PutBackFastStartup(true, keys));  // the job still waits
+  EXPECT_EQ(0, Power());
+  EXPECT_TRUE(PutBackFastStartup(false, keys));
+  EXPECT_EQ(1, Power());
+  EXPECT_EQ(-1, Saved());
+  EXPECT_FALSE(PutBackFastStartup(false, keys));  // nothing kept: nothing changes
+  EXPECT_EQ(1, Power());
+}
+
+TEST_F(FastStartupTest, OffOrAbsentIsLeftAlone) {
+  EXPECT_FALSE(TurnOffFastStartupForJob(9, keys));  // no Power key at all
+  EXPECT_EQ(-1, Saved());
+  SetPower(0);
+  EXPECT_FALSE(TurnOffFastStartupForJob(9, keys));
+  EXPECT_EQ(0, Power());
+  EXPECT_EQ(-1, Saved());
+  EXPECT_FALSE(PutBackFastStartup(false, keys));
+  EXPECT_EQ(0, Power());
+}
+
+TEST(FastStartup, JobPendingLooksForEitherJobFile) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring root = std::wstring(temp) + L"vorlane-job-pending\\";
+  CreateDirectoryW(root.c_str(), nullptr);
+  DeleteFileW((root + L"ghost._KX").c_str());
+  DeleteFileW((root + L"Ghost.ba_").c_str());
+  EXPECT_FALSE(JobPending(root));
+  for (const wchar_t* name : {L"ghost._KX", L"Ghost.ba_"}) {
+    UniqueHandle(CreateFileW((root + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    EXPECT_TRUE(JobPending(root)) << name;
+    DeleteFileW((root + name).c_str());
+  }
+  CreateDirectoryW((root + L"ghost._KX").c_str(), nullptr);  // a folder of that name is no job
+  EXPECT_FALSE(JobPending(root));
+  RemoveDirectoryW((root + L"ghost._KX").c_str());
+  RemoveDirectoryW(root.c_str());
 }
 
 std::string HashOf(const std::string& s) {

@@ -1,6 +1,8 @@
 // The text form of a simulated machine, used by the sandbox.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "sysinfo/disk_table.h"
 #include "sysinfo/simulated_machine.h"
 
@@ -83,6 +85,11 @@ TEST(MachineDescription, RejectsMalformedLinesNamingThem) {
       {L"[disk0]\nsignature=1A2B3C4G\n", L"line 2"},
       {L"[disk0]\nsize=0\n", L"line 2"},
       {L"[disk0]\nlengthquery=maybe\n", L"line 2"},
+      {L"[machine]\nmemory=0\n", L"line 2"},
+      {L"[machine]\nmemory=lots\n", L"line 2"},
+      {L"[machine]\nshutdown=sometimes\n", L"line 2"},
+      {L"[volume C]\noem=-FVE-FS-X\n", L"line 2"},     // more than eight characters
+      {L"[volume C]\nbootsector=maybe\n", L"line 2"},
   };
   for (const auto& b : bad) {
     MachineDescription m;
@@ -94,6 +101,45 @@ TEST(MachineDescription, RejectsMalformedLinesNamingThem) {
   std::wstring error;
   EXPECT_TRUE(ParseMachineDescription(L"[machine]\nfirmware=uefi\n", m, error));
   EXPECT_TRUE(m.uefi);
+}
+
+TEST(MachineDescription, MemoryRestartToolAndBootSectors) {
+  MachineDescription m;
+  std::wstring error;
+  ASSERT_TRUE(ParseMachineDescription(L"[machine]\nmemory = 192M\nshutdown = missing\n"
+                                      L"[disk0]\nentry = 1M, 60G, 1, 07\nentry = 61G, 10G, 2, 07\n"
+                                      L"[volume C]\ndisk = 0\noffset = 1M\noem = -FVE-FS-\n"
+                                      L"[volume D]\ndisk = 0\noffset = 61G\n"
+                                      L"[volume E]\nbootsector = fail\n",
+                                      m, error));
+  EXPECT_EQ(uint64_t(192) << 20, m.memoryBytes);
+  EXPECT_EQ(RestartTool::Missing, m.restartTool);
+  ScopedSimulatedMachine sim(m);
+  uint64_t memory = 0;
+  ASSERT_TRUE(GetPhysicalMemoryBytes(memory));
+  EXPECT_EQ(uint64_t(192) << 20, memory);
+  BuildDiskTable();
+  EXPECT_TRUE(VolumeIsBitLocker(L'C'));   // through its disk at the partition's offset, and through itself
+  EXPECT_FALSE(VolumeIsBitLocker(L'D'));  // "NTFS    " unless described otherwise
+  EXPECT_FALSE(VolumeIsBitLocker(L'E'));  // unreadable: nothing to refuse on
+  EXPECT_FALSE(VolumeIsBitLocker(L'Q'));  // no such volume
+
+  MachineDescription plain;
+  ASSERT_TRUE(ParseMachineDescription(L"[volume C]\n", plain, error));
+  EXPECT_EQ(RestartTool::Works, plain.restartTool);
+  ScopedSimulatedMachine own(plain);
+  ASSERT_TRUE(GetPhysicalMemoryBytes(memory));  // not described: the system's own figure
+  EXPECT_GT(memory, uint64_t(16) << 20);
+}
+
+TEST(BootSector, BitLockerIsNamedByItsOemName) {
+  uint8_t sector[512] = {0xEB, 0x58, 0x90, '-', 'F', 'V', 'E', '-', 'F', 'S', '-'};
+  EXPECT_TRUE(BootSectorIsBitLocker(sector, sizeof(sector)));
+  EXPECT_FALSE(BootSectorIsBitLocker(sector, 10));  // too short to hold the name
+  std::memcpy(sector + 3, "NTFS    ", 8);
+  EXPECT_FALSE(BootSectorIsBitLocker(sector, sizeof(sector)));
+  std::memcpy(sector + 3, "MSWIN4.1", 8);
+  EXPECT_FALSE(BootSectorIsBitLocker(sector, sizeof(sector)));
 }
 
 }  // namespace
