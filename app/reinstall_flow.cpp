@@ -388,10 +388,11 @@ void CFrameWindowWnd::OnDownloadFinished() {
   PingStatistics(webiedowned);
   delayedRestart_.Start(kAutomaticRestartMs, RestartCommand);
   int answer = Dialogs().ShowMessage(m_hWnd, question, kInfoCaption, MB_YESNO);
+  // The automatic restart is called off either way; Yes restarts now unless it already ran.
+  bool automaticRan = !delayedRestart_.Cancel();
   if (answer == IDYES) {
-    RestartCommand();
+    if (!automaticRan) RestartCommand();
     return;
   }
-  // Restart later: the automatic restart is called off; the job and the boot entry stay for the next start.
-  delayedRestart_.Cancel();
+  // Restart later: the job and the boot entry stay for the next start.
 }

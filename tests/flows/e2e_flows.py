@@ -409,7 +409,8 @@ wait-msgbox 60
 wait-msgbox 60
 screenshot ready.png
 dump
-sleep 2500
+# Past the automatic restart's 10 seconds: Yes has called it off.
+sleep 9000
 """, before=stale)
     check_screenshots(os.path.dirname(t.path), {"catalogue.png": "catalogue.png", "downloading.png": "downloading.png",
                                                 "ready.png": "ready-question.png"})
@@ -435,6 +436,7 @@ sleep 2500
     a = t.index(r"^msgbox caption=\"提示\" flags=0x00000004 text=\"一键重装")
     F.check(0 <= q < t.index(r"^" + re.escape(RESTART), q) and t.index(r"^" + re.escape(RESTART), a) > a,
             "Yes restarts")
+    F.check(t.count(r"^" + re.escape(RESTART)) == 1, "one restart for Yes (the automatic one is called off)")
     F.check(t.index(r'^navigate "http://127\.0\.0\.1:\d+/tongji\.php"') < q, "statistics requested before the question")
     F.check(rig.c_file("ghost._KX") == restore_job("2:2\\VRLN\\Download\\sys7.gho", "1:1"),
             "job file: %r" % rig.c_file("ghost._KX"))
