@@ -58,6 +58,12 @@ PreparationBlock CheckPreparation(int32_t osIndex, bool uefiFirmware) {
   return PreparationBlock::None;
 }
 
+std::wstring PreparationFailedMessage(PreparationKind kind, const std::wstring& failure, bool undone) {
+  const wchar_t* what = kind == PreparationKind::Backup ? L"备份" : kind == PreparationKind::Restore ? L"还原" : L"重装";
+  const wchar_t* after = undone ? L"系统未作任何更改。" : L"部分更改未能撤销，请检查系统盘根目录的启动文件和启动配置。";
+  return Format(L"准备%s环境失败：%s。%s", what, failure.c_str(), after);
+}
+
 const wchar_t* PreparationBlockMessage(PreparationBlock block) {
   switch (block) {
     case PreparationBlock::UnsupportedRelease: return L"当前系统暂不支持该功能。";

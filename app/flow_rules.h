@@ -46,6 +46,12 @@ bool TakesDriveStorePath(int32_t osIndex, int32_t systemBootFlag);
 // The message shown for a block (caption "提示"); empty for None.
 const wchar_t* PreparationBlockMessage(PreparationBlock block);
 
+// Which preparation failed, for the words of its message.
+enum class PreparationKind { Reinstall, Backup, Restore };
+// The message of a preparation that failed and was taken back (caption "错误"):
+// "准备重装环境失败：" + what failed + "。系统未作任何更改。" ("备份", "还原" for the other kinds). When not
+// every change could be taken back, the last sentence says so instead.
+std::wstring PreparationFailedMessage(PreparationKind kind, const std::wstring& failure, bool undone);
 // Where an image is stored or read: on a partition of its own, or where the imaging environment cannot use
 // it (it cannot read and write one partition at once, and a download needs room for the whole image).
 enum class StorageBlock {

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <vector>
 
 #include "base/text_format.h"
 #include "base/unique_handle.h"
@@ -52,6 +53,9 @@ ImageFault CheckLayout(const ImageFormat& f, const uint8_t* h, const uint8_t* t,
   uint32_t compression = Get32(h + 20);
   if (Get32(h + 12) != f.headerSize || !KnownBlockSize(f, blockSize)) return ImageFault::DamagedHeader;
   if (compression != 0 && compression != f.compression) return ImageFault::DamagedHeader;
+  uint64_t volumeBytes = Get64(h + 48);
+  if (volumeBytes != 0 && (volumeBytes < kImageSmallestVolume || volumeBytes > kImageLargestVolume))
+    return ImageFault::DamagedHeader;
   s.partitionBytes = Get64(h + 32);
   s.fileSystem = TextField(h + 80, 16);
   if (std::memcmp(t, "VRLNEND1", 8) != 0 || Get32(t + 60) != Crc(t, 60)) return ImageFault::Unfinished;
@@ -72,7 +76,52 @@ const ImageFormat kFormats[] = {
     {2, 512, 64, 24, 1u << 16, 1u << 24, 2},
 };
 
+// Reads size bytes at offset of a file; false when it cannot.
+bool ReadAt(const std::wstring& path, uint64_t offset, uint8_t* data, DWORD size) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  DWORD read = 0;
+  return SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) && ReadFile(file.Get(), data, size, &read, nullptr) &&
+         read == size;
+}
+
+// The size of a file that exists and is no folder.
+bool SizeOfFile(const std::wstring& path, uint64_t& size) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return false;
+  size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  return true;
+}
+
+struct Volume {
+  std::wstring path;
+  uint64_t size;
+};
+
+// The files of a split image after its first: the next one as long as the last was full and the next exists.
+void FindMoreVolumes(const std::wstring& first, uint64_t volumeBytes, std::vector<Volume>& volumes) {
+  for (unsigned index = 1; index < 1000 && volumes.back().size == volumeBytes; ++index) {
+    Volume next = {ImageVolumePath(first, index), 0};
+    if (!SizeOfFile(next.path, next.size)) return;
+    volumes.push_back(next);
+  }
+}
+
 }  // namespace
+
+std::wstring ImageVolumePath(const std::wstring& first, unsigned index) {
+  if (index == 0) return first;
+  size_t slash = first.find_last_of(L"\\/:");
+  size_t dot = first.rfind(L'.');
+  std::wstring stem = first;
+  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash + 1)) stem.resize(dot);
+  return stem + Format(L".%03u", index);
+}
 
 ImageFault CheckImageBytes(const uint8_t* head, size_t headSize, const uint8_t* tail, size_t tailSize,
                            uint64_t fileSize, uint64_t targetBytes, ImageSummary& summary) {
@@ -107,15 +156,23 @@ ImageFault CheckImageFile(const std::wstring& path, uint64_t targetBytes, ImageS
   uint8_t tail[kImageTailBytes] = {};
   DWORD headRead = 0;
   if (!ReadFile(file.Get(), head, sizeof(head), &headRead, nullptr)) return ImageFault::NotAFile;
-  DWORD tailRead = 0;
-  if (size >= sizeof(tail)) {
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(size - sizeof(tail));
-    if (!SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN) ||
-        !ReadFile(file.Get(), tail, sizeof(tail), &tailRead, nullptr))
-      return ImageFault::NotAFile;
+  file.Reset();
+  // A split image (docs/image-format.md): the header names the volume size; the end record ends the last
+  // volume and may begin in the one before it.
+  std::vector<Volume> volumes(1, Volume{path, size});
+  uint64_t volumeBytes = headRead >= kImageHeadBytes ? Get64(head + 48) : 0;
+  if (volumeBytes >= kImageSmallestVolume && volumeBytes <= kImageLargestVolume)
+    FindMoreVolumes(path, volumeBytes, volumes);
+  uint64_t total = 0;
+  for (const Volume& v : volumes) total += v.size;
+  DWORD need = total >= sizeof(tail) ? static_cast<DWORD>(sizeof(tail)) : 0;
+  DWORD tailRead = need;
+  for (size_t i = volumes.size(); i-- > 0 && need > 0;) {
+    DWORD take = volumes[i].size < need ? static_cast<DWORD>(volumes[i].size) : need;
+    if (take > 0 && !ReadAt(volumes[i].path, volumes[i].size - take, tail + need - take, take)) return ImageFault::NotAFile;
+    need -= take;
   }
-  return CheckImageBytes(head, headRead, tail, tailRead, size, targetBytes, summary);
+  return CheckImageBytes(head, headRead, tail, tailRead, total, targetBytes, summary);
 }
 
 std::wstring ImageFaultMessage(ImageFault fault, const ImageSummary& summary, uint64_t targetBytes) {

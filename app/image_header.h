@@ -2,6 +2,7 @@
 // record of our container (docs/image-format.md), the file size against the block count, the file system,
 // and the size of the partition the image was taken from against the partition it is to be written to.
 // The full pass over every block is the imaging environment's; this only refuses what cannot work.
+// A split image (on FAT, volumes below 4 GiB) is checked through its first volume, the file a job names.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -33,12 +34,21 @@ constexpr size_t kImageHeadBytes = 512;
 // Bytes a check needs from the end of the file (the largest end record of any known version).
 constexpr size_t kImageTailBytes = 64;
 
+// A split image's volume size in its header: 0 (one file), or within these bounds.
+constexpr uint64_t kImageSmallestVolume = 1u << 20;
+constexpr uint64_t kImageLargestVolume = 0xFFFFFFFFull;
+
+// The file of volume index (0 the first) of an image whose first volume is first: "BAKSYS.GHO", then
+// "BAKSYS.001", "BAKSYS.002", ...
+std::wstring ImageVolumePath(const std::wstring& first, unsigned index);
+
 // Checks the first kImageHeadBytes and the last kImageTailBytes of a file of fileSize bytes (fewer when the
 // file is shorter) against a target partition of targetBytes (0: no target check). Fills summary as far as
 // it was read.
 ImageFault CheckImageBytes(const uint8_t* head, size_t headSize, const uint8_t* tail, size_t tailSize,
                            uint64_t fileSize, uint64_t targetBytes, ImageSummary& summary);
-// The same on a file.
+// The same on a file, or on the set of volumes a split image's first volume begins (fileSize then counts
+// them all).
 ImageFault CheckImageFile(const std::wstring& path, uint64_t targetBytes, ImageSummary& summary);
 // The message shown for a fault (caption "提示"); empty for None.
 std::wstring ImageFaultMessage(ImageFault fault, const ImageSummary& summary, uint64_t targetBytes);

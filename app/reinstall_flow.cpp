@@ -20,8 +20,7 @@
 #include "base/sha256_file.h"
 #include "base/text_format.h"
 #include "base/unique_handle.h"
-#include "boot/bcd_entry.h"
-#include "boot/ghost_job.h"
+#include "boot/preparation.h"
 #include "cloud/catalogue_list.h"
 #include "cloud/cloud_state.h"
 #include "cloud/download_thread.h"
@@ -376,8 +375,13 @@ void CFrameWindowWnd::OnDownloadFinished() {
     return;
   }
 
-  PrepareRestoreJob(image);
-  RegisterReinstallBootEntry();
+  // Nothing is asked and nothing restarts unless every step of the preparation succeeded.
+  PreparationResult prepared = PrepareReinstall(image);
+  if (!prepared.ok) {
+    Dialogs().ShowMessage(m_hWnd, PreparationFailedMessage(PreparationKind::Reinstall, prepared.failure, prepared.undone),
+                          kErrorCaption, MB_OK | MB_ICONERROR);
+    return;
+  }
   // A job is pending now: fast startup would leave the system volume hibernated at the restart.
   TurnOffFastStartupForJob(env.OsIndex);
   std::wstring question = ReinstallQuestion(source, target);

@@ -2,6 +2,7 @@
 // VORLANE_SANDBOX_DIR\machine.ini and script.txt and writes transcript.txt there (docs/sandbox.md).
 #include <windows.h>
 
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -31,6 +32,8 @@ Transcript g_transcript;
 ScriptedDialogs g_dialogs(g_transcript);
 // Every machine described so far; a replaced one stays alive, as a worker may still be asking it.
 std::vector<std::unique_ptr<SimulatedMachine>> g_machines;
+// The machine in force, for the command recorder (which may run while the script attaches another).
+std::atomic<const SimulatedMachine*> g_machine{nullptr};
 CFrameWindowWnd* g_window = nullptr;
 HWND g_hwnd = nullptr;
 
@@ -77,18 +80,24 @@ std::wstring LoadMachine(const std::wstring& path, bool mayBeAbsent = false) {
   if (!ParseMachineDescription(text, machine, error)) return error;
   g_machines.push_back(std::make_unique<SimulatedMachine>(machine));
   SetDeviceIo(g_machines.back().get());
+  g_machine = g_machines.back().get();
   return std::wstring();
 }
 
-// External commands are recorded, never run: the boot tools would act on the real disks.
 // Every command is recorded. Folder removals of the data backup only touch folders of the Wine prefix
 // and are run for real, so that a second backup can replace the first; boot tools and attribute
-// commands are only recorded (the partition tool would act on real disks).
-bool RecordCommand(const std::wstring& commandLine) {
+// commands are only recorded (the partition tool would act on real disks) and answer success, or what the
+// machine description's [commands] section says for them.
+CommandResult RecordCommand(const std::wstring& commandLine) {
   g_dialogs.NoteCommand(commandLine);
-  static const wchar_t kFolderRemoval[] = L"cmd /c rd /s /q \"";
-  if (commandLine.compare(0, wcslen(kFolderRemoval), kFolderRemoval) == 0) return RunHiddenProcess(commandLine);
-  return true;
+  static const wchar_t kFolderRemoval[] = L"cmd.exe\" /c rd /s /q \"";
+  if (commandLine.find(kFolderRemoval) != std::wstring::npos) return RunHiddenProcess(commandLine);
+  CommandResult result;
+  const SimulatedMachine* machine = g_machine.load();
+  const CommandFault* fault = machine != nullptr ? FaultForCommand(machine->Description(), commandLine) : nullptr;
+  result.started = fault == nullptr || !fault->startFails;
+  result.exitCode = fault != nullptr ? fault->exitCode : 0;
+  return result;
 }
 
 class SandboxFilter : public IMessageFilterUI {

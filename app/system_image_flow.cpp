@@ -11,8 +11,7 @@
 #include "app/machine_checks.h"
 #include "app/shell_helpers.h"
 #include "base/folders.h"
-#include "boot/bcd_entry.h"
-#include "boot/ghost_job.h"
+#include "boot/preparation.h"
 #include "sysinfo/disk_table.h"
 
 using namespace DuiLib;
@@ -25,6 +24,14 @@ constexpr wchar_t kErrorCaption[] = L"错误";
 wchar_t DriveOf(const std::wstring& path) { return path.empty() ? L'\0' : path[0]; }
 
 std::wstring TextOf(CControlUI* c) { return c != nullptr ? c->GetText() : std::wstring(); }
+
+// Shows what failed when a preparation did not succeed; true when it did.
+bool Prepared(HWND window, PreparationKind kind, const PreparationResult& result) {
+  if (result.ok) return true;
+  Dialogs().ShowMessage(window, PreparationFailedMessage(kind, result.failure, result.undone), kErrorCaption,
+                        MB_OK | MB_ICONERROR);
+  return false;
+}
 
 }  // namespace
 
@@ -51,8 +58,7 @@ void CFrameWindowWnd::OnBackupSystem(TNotifyUI&) {
   }
   int answer = Dialogs().ShowMessage(m_hWnd, SystemBackupQuestion(source, destination), kInfoCaption, MB_YESNOCANCEL);
   if (answer != IDYES && answer != IDNO) return;
-  PrepareBackupJob(path);
-  RegisterBackupBootEntry();
+  if (!Prepared(m_hWnd, PreparationKind::Backup, PrepareBackup(path))) return;
   // A job is pending now: fast startup would leave the system volume hibernated at the restart.
   TurnOffFastStartupForJob(TheEnvironment.OsIndex);
   if (answer == IDYES) RestartCommand();
@@ -93,8 +99,8 @@ void CFrameWindowWnd::OnRestoreSystem(TNotifyUI&) {
   }
   int answer = Dialogs().ShowMessage(m_hWnd, SystemRestoreQuestion(source, destination), kInfoCaption, MB_YESNOCANCEL);
   if (answer != IDYES && answer != IDNO) return;
-  PrepareRestoreJob(path);
-  RegisterReinstallBootEntry();
+  if (!Prepared(m_hWnd, PreparationKind::Restore, PrepareReinstall(path))) return;
+  // A job is pending now: fast startup would leave the system volume hibernated at the restart.
   TurnOffFastStartupForJob(TheEnvironment.OsIndex);
   if (answer == IDYES) RestartCommand();
 }

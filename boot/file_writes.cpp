@@ -52,3 +52,17 @@ bool WriteWholeFile(const std::wstring& path, const void* data, size_t size) {
   if (!ok) DeleteFileW(path.c_str());
   return ok;
 }
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  bytes.clear();
+  UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return false;
+  char buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr)) return false;
+    if (got == 0) return true;
+    bytes.append(buffer, got);
+  }
+}

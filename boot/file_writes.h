@@ -11,3 +11,6 @@ bool WriteWholeFile(const std::wstring& path, const void* data, size_t size);
 inline bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   return WriteWholeFile(path, bytes.data(), bytes.size());
 }
+
+// The whole content of a file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes);

@@ -78,9 +78,9 @@ bool IdentityOfDrives(bool backup, wchar_t sourceDrive, wchar_t targetDrive, con
 bool PrepareJob(const std::function<bool(BootStyle)>& writer) {
   UnhideBootFiles();
   BootStyle style;
-  if (BootStyleForOsIndex(TheBootConfig.osIndex, style)) writer(style);
+  bool written = BootStyleForOsIndex(TheBootConfig.osIndex, style) && writer(style);
   HideBootFiles();
-  return true;
+  return written;
 }
 
 }  // namespace

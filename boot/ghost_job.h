@@ -22,7 +22,9 @@ std::wstring GhostFileName(const std::wstring& path, wchar_t referenceDrive);
 bool BackupIdentity(wchar_t sourceDrive, const std::wstring& destination, JobIdentity& identity);
 bool RestoreIdentity(const std::wstring& image, wchar_t targetDrive, JobIdentity& identity);
 
-// Unhide, write the backup (or restore) set and job when the release is prepared at all, hide; always true.
+// Unhide, write the backup (or restore) set and job when the release is prepared at all, hide; true when
+// everything was written (nothing is taken back: PrepareBackup and PrepareReinstall of boot/preparation.h
+// do that).
 bool PrepareBackupJob(const std::wstring& destination);
 bool PrepareRestoreJob(const std::wstring& image);
 // Write one set, its job, the job's identity file and the loader's start record into the root of the

@@ -249,7 +249,7 @@ int64_t CurrentTime() {
 
 void RemoveFolder(const std::wstring& path) {
   if (path.empty()) return;
-  RunHidden(Format(L"cmd /c rd /s /q \"%s\"", path.c_str()));
+  RunHidden(Format(L"\"%s\" /c rd /s /q \"%s\"", SystemProgramPath(L"cmd.exe").c_str(), path.c_str()));
 }
 
 bool BackupFolderInto(UserFolder which, const std::wstring& userFolderIn, const std::wstring& favorites,

@@ -163,7 +163,7 @@ bool ParseEntry(const std::wstring& value, SimPartition& p) {
 }
 
 struct Section {
-  enum Kind { None, Machine, Disk, Volume } kind = None;
+  enum Kind { None, Machine, Disk, Volume, Commands } kind = None;
   size_t index = 0;
 };
 
@@ -241,9 +241,31 @@ bool ApplyVolumeKey(SimVolume& vol, const std::wstring& key, const std::wstring&
   return false;
 }
 
+// "fail = TEXT" or "exit = CODE, TEXT" (the text from the raw value, case kept).
+bool ApplyCommandKey(MachineDescription& m, const std::wstring& key, const std::wstring& raw) {
+  CommandFault fault;
+  if (key == L"fail") {
+    fault.startFails = true;
+    fault.text = raw;
+  } else if (key == L"exit") {
+    size_t comma = raw.find(L',');
+    if (comma == std::wstring::npos) return false;
+    int64_t code = 0;
+    if (!ParseSize(raw.substr(0, comma), code) || code > 0xFFFFFFFFLL) return false;
+    fault.exitCode = static_cast<uint32_t>(code);
+    fault.text = Trim(raw.substr(comma + 1));
+  } else {
+    return false;
+  }
+  if (fault.text.empty()) return false;
+  m.commandFaults.push_back(fault);
+  return true;
+}
+
 bool OpenSection(const std::wstring& name, MachineDescription& m, Section& s) {
   std::wstring n = Lower(Trim(name));
   if (n == L"machine") { s = {Section::Machine, 0}; return true; }
+  if (n == L"commands") { s = {Section::Commands, 0}; return true; }
   if (n.compare(0, 4, L"disk") == 0 && n.size() > 4) {
     int64_t idx = 0;
     if (!ParseSize(n.substr(4), idx) || idx > 99) return false;
@@ -309,6 +331,7 @@ bool ParseMachineDescription(const std::wstring& text, MachineDescription& out, 
       if (section.kind == Section::Machine) ok = ApplyMachineKey(m, key, v);
       if (section.kind == Section::Disk) ok = ApplyDiskKey(m.disks[section.index], key, v);
       if (section.kind == Section::Volume) ok = ApplyVolumeKey(m.volumes[section.index], key, v, raw);
+      if (section.kind == Section::Commands) ok = ApplyCommandKey(m, key, raw);
     }
     if (!ok) {
       error = Format(L"machine description, line %d: cannot read \"%s\"", lineNo, t.c_str());
@@ -319,6 +342,14 @@ bool ParseMachineDescription(const std::wstring& text, MachineDescription& out, 
   FillVolumeDefaults(m);
   out = std::move(m);
   return true;
+}
+
+const CommandFault* FaultForCommand(const MachineDescription& m, const std::wstring& commandLine) {
+  std::wstring line = Lower(commandLine);
+  for (const CommandFault& fault : m.commandFaults) {
+    if (line.find(Lower(fault.text)) != std::wstring::npos) return &fault;
+  }
+  return nullptr;
 }
 
 SimulatedMachine::SimulatedMachine(MachineDescription m) : m_(std::move(m)) {}

@@ -43,6 +43,12 @@ struct SimVolume {
   bool bootSectorFails = false;      // reading its first sector fails
 };
 
+// How the sandbox answers for an external command line holding a text (compared without case).
+struct CommandFault {
+  std::wstring text;
+  bool startFails = false;           // the process cannot be started
+  uint32_t exitCode = 0;             // else it ends with this code
+};
 // How the system's restart command fares on the described machine: it works, the system has no shutdown
 // tool (Windows 2000), or the command fails.
 enum class RestartTool { Works, Missing, Fails };
@@ -51,9 +57,13 @@ struct MachineDescription {
   std::vector<SimDisk> disks;        // PhysicalDrive0, 1, ...; the first missing number ends probing
   std::vector<SimVolume> volumes;
   bool uefi = false;                 // firmware type, for callers that ask
+  std::vector<CommandFault> commandFaults;  // in file order; the first that matches a command line applies
   uint64_t memoryBytes = 0;          // physical memory; 0: the system's own
   RestartTool restartTool = RestartTool::Works;  // how the restart command fares
 };
+
+// The fault of the first entry whose text a command line holds; null for none.
+const CommandFault* FaultForCommand(const MachineDescription& m, const std::wstring& commandLine);
 
 // Parses the text of a machine description (machine.ini, see docs/sandbox.md). Answers false with a
 // message naming the line when the text is malformed.

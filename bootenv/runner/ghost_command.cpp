@@ -128,7 +128,10 @@ std::optional<GhostCommand> ParseGhostCommand(const std::string& line, std::stri
             if (!name.empty()) command.errorFile = name;
         } else if (lower.size() >= 3 && StartsWith(lower, "-z") &&
                    lower.find_first_not_of("0123456789", 2) == std::string::npos) {
-            command.compression = std::stoi(lower.substr(2));
+            command.compression = lower.size() > 4 ? 9 : std::stoi(lower.substr(2));
+        } else if (StartsWith(lower, "-split=") && lower.size() > 7 && lower.size() <= 13 &&
+                   lower.find_first_not_of("0123456789", 7) == std::string::npos) {
+            command.splitBytes = std::stoull(lower.substr(7)) << 20;
         }
         // Every other switch (-nousb, -crcignore, -fro, -auto, ...) is accepted and has no effect here.
     }

@@ -23,6 +23,7 @@ struct GhostCommand {
     GhostAddress source;
     GhostAddress target;
     int compression = -1;    // -z level, -1 when not given
+    uint64_t splitBytes = 0; // -split=MB: the image in volumes of at most that size; 0 when not given
     bool sure = false;       // -sure
     bool rebootAfter = false;  // -rb
     bool exitAfter = false;    // -fx

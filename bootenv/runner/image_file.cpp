@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "block_queue.h"
 #include "files.h"
 #include "image_sha256.h"
+#include "text.h"
 
 namespace vorlane {
 namespace {
@@ -91,6 +94,7 @@ void EncodeHeader(const ImageInfo& info, unsigned char h[kImageHeaderSize]) {
     Put32(h + 24, info.level);
     Put64(h + 32, info.partitionBytes);
     Put64(h + 40, info.partitionStart);
+    Put64(h + 48, info.volumeBytes);
     PutText(h + 64, 16, info.streamKind);
     PutText(h + 80, 16, info.fileSystem);
     Put64(h + 96, info.usedBytes);
@@ -124,6 +128,11 @@ bool DecodeHeader(const unsigned char h[kImageHeaderSize], ImageInfo& info, std:
     info.level = Get32(h + 24);
     info.partitionBytes = Get64(h + 32);
     info.partitionStart = Get64(h + 40);
+    info.volumeBytes = Get64(h + 48);
+    if (info.volumeBytes != 0 && (info.volumeBytes < kSmallestVolume || info.volumeBytes > kLargestVolume)) {
+        error = "the image header is damaged (impossible volume size)";
+        return false;
+    }
     info.streamKind = GetText(h + 64, 16);
     info.fileSystem = GetText(h + 80, 16);
     info.usedBytes = Get64(h + 96);
@@ -179,22 +188,43 @@ private:
     int fd_;
 };
 
+uint64_t FileSize(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+// The volume size a file's header names (0: one file, or no readable header).
+uint64_t VolumeBytesOf(int fd) {
+    unsigned char header[kImageHeaderSize];
+    ImageInfo info;
+    std::string ignored;
+    if (!ReadAt(fd, header, sizeof header, 0) || !DecodeHeader(header, info, ignored)) return 0;
+    return info.volumeBytes;
+}
+
+// A file, or the volumes of a split image one after the other.
 class FileSource : public ImageSource {
 public:
     explicit FileSource(const std::string& path) : path_(path) {}
     ~FileSource() override { if (fd_ >= 0) close(fd_); }
     bool Open(std::string& error) override {
-        fd_ = open(path_.c_str(), O_RDONLY);
-        if (fd_ < 0) {
-            error = "the image file cannot be opened (" + std::string(std::strerror(errno)) + ")";
-            return false;
-        }
-        struct stat st;
-        size_ = fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-        posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+        if (!OpenVolume(path_, error)) return false;
+        volumes_ = ImageVolumes(path_, VolumeBytesOf(fd_));
+        next_ = 1;
+        size_ = 0;
+        for (const std::string& volume : volumes_) size_ += FileSize(volume);
         return true;
     }
-    ssize_t Read(void* data, size_t size) override { return ReadRetrying(fd_, data, size); }
+    ssize_t Read(void* data, size_t size) override {
+        for (;;) {
+            ssize_t n = ReadRetrying(fd_, data, size);
+            if (n != 0 || next_ >= volumes_.size()) return n;
+            close(fd_);
+            fd_ = -1;
+            std::string ignored;
+            if (!OpenVolume(volumes_[next_++], ignored)) return -1;
+        }
+    }
     bool Close(bool, std::string&) override {
         if (fd_ >= 0) close(fd_);
         fd_ = -1;
@@ -203,10 +233,47 @@ public:
     uint64_t Size() const override { return size_; }
 
 private:
+    bool OpenVolume(const std::string& path, std::string& error) {
+        fd_ = open(path.c_str(), O_RDONLY);
+        if (fd_ < 0) {
+            error = "the image file cannot be opened (" + std::string(std::strerror(errno)) + ")";
+            return false;
+        }
+        posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+        return true;
+    }
+
     std::string path_;
+    std::vector<std::string> volumes_;
+    size_t next_ = 1;
     int fd_ = -1;
     uint64_t size_ = 0;
 };
+
+// Writes the pieces whole, in one call where the descriptor takes them.
+bool WriteAll(int fd, const unsigned char* first, size_t firstSize, const unsigned char* second, size_t secondSize,
+              std::string& error) {
+    iovec pieces[2] = {{const_cast<unsigned char*>(first), firstSize}, {const_cast<unsigned char*>(second), secondSize}};
+    int index = firstSize ? 0 : 1;
+    while (index < 2 && pieces[index].iov_len) {
+        ssize_t n = writev(fd, pieces + index, 2 - index);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = "the image file cannot be written (" + std::string(n < 0 ? std::strerror(errno) : "no room") + ")";
+            return false;
+        }
+        size_t done = static_cast<size_t>(n);
+        while (index < 2 && done >= pieces[index].iov_len) {
+            done -= pieces[index].iov_len;
+            ++index;
+        }
+        if (index < 2) {
+            pieces[index].iov_base = static_cast<unsigned char*>(pieces[index].iov_base) + done;
+            pieces[index].iov_len -= done;
+        }
+    }
+    return true;
+}
 
 // A block on its way through a pipeline: its raw bytes, its stored bytes and its header.
 struct Block {
@@ -325,6 +392,8 @@ private:
 struct ImageWriter::State {
     int fd = -1;
     std::string path;
+    std::vector<std::string> volumes;  // files begun, when writing into files
+    uint64_t fileOffset = 0;           // bytes in the current file
     ImageInfo info;
     std::vector<std::unique_ptr<Block>> pool;
     BlockQueues<Block> queues;
@@ -342,6 +411,7 @@ struct ImageWriter::State {
 
     bool WriteOut(const unsigned char* first, size_t firstSize, const unsigned char* second, size_t secondSize,
                   std::string& error);
+    bool NextVolume(std::string& error);
     void Worker();
     void Writer();
     void Hasher();
@@ -350,28 +420,50 @@ struct ImageWriter::State {
     void StopThreads();
 };
 
-// Writes the pieces whole, in one call where the descriptor takes them.
+// Writes the pieces whole; a split image goes on in the next volume where one is full.
 bool ImageWriter::State::WriteOut(const unsigned char* first, size_t firstSize, const unsigned char* second,
                                   size_t secondSize, std::string& error) {
-    iovec pieces[2] = {{const_cast<unsigned char*>(first), firstSize}, {const_cast<unsigned char*>(second), secondSize}};
-    int index = firstSize ? 0 : 1;
-    while (index < 2) {
-        ssize_t n = writev(fd, pieces + index, 2 - index);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = "the image file cannot be written (" + std::string(n < 0 ? std::strerror(errno) : "no room") + ")";
-            return false;
-        }
-        size_t done = static_cast<size_t>(n);
-        while (index < 2 && done >= pieces[index].iov_len) {
-            done -= pieces[index].iov_len;
-            ++index;
-        }
-        if (index < 2) {
-            pieces[index].iov_base = static_cast<unsigned char*>(pieces[index].iov_base) + done;
-            pieces[index].iov_len -= done;
+    if (info.volumeBytes == 0) {
+        fileOffset += firstSize + secondSize;
+        return WriteAll(fd, first, firstSize, second, secondSize, error);
+    }
+    const unsigned char* parts[2] = {first, second};
+    size_t sizes[2] = {firstSize, secondSize};
+    for (int i = 0; i < 2; ++i) {
+        const unsigned char* p = parts[i];
+        size_t left = sizes[i];
+        while (left) {
+            if (fileOffset == info.volumeBytes && !NextVolume(error)) return false;
+            size_t take = static_cast<size_t>(std::min<uint64_t>(left, info.volumeBytes - fileOffset));
+            if (!WriteAll(fd, p, take, nullptr, 0, error)) return false;
+            p += take;
+            left -= take;
+            fileOffset += take;
         }
     }
+    return true;
+}
+
+// Closes a full volume (flushed to disk) and begins the next one.
+bool ImageWriter::State::NextVolume(std::string& error) {
+    if (volumes.size() >= 1000) {
+        error = "the image would need more than 1000 volumes";
+        return false;
+    }
+    if (fsync(fd) != 0 || close(fd) != 0) {
+        fd = -1;
+        error = "a volume of the image could not be flushed to disk (" + std::string(std::strerror(errno)) + ")";
+        return false;
+    }
+    std::string next = VolumePath(path, static_cast<unsigned>(volumes.size()));
+    fd = open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        error = "the image's volume " + BaseName(next) + " cannot be created (" + std::strerror(errno) + ")";
+        return false;
+    }
+    volumes.push_back(next);
+    fileOffset = 0;
+    flushedTo = 0;
     return true;
 }
 
@@ -395,10 +487,10 @@ void ImageWriter::State::Writer() {
         }
         offset += sizeof block->header + block->StoredSize();
         // Into a file, the disk starts writing behind us: the flush at the end then has little left to do.
-        if (regularFile && offset - flushedTo >= kWriteBehind) {
-            sync_file_range(fd, static_cast<off_t>(flushedTo), static_cast<off_t>(offset - flushedTo),
+        if (regularFile && fileOffset - flushedTo >= kWriteBehind) {
+            sync_file_range(fd, static_cast<off_t>(flushedTo), static_cast<off_t>(fileOffset - flushedTo),
                             SYNC_FILE_RANGE_WRITE);
-            flushedTo = offset;
+            flushedTo = fileOffset;
         }
         queues.Put(toHash, block);
     }
@@ -454,6 +546,8 @@ ImageWriter::~ImageWriter() {
 
 uint64_t ImageWriter::FileBytes() const { return state_->offset; }
 
+unsigned ImageWriter::Volumes() const { return static_cast<unsigned>(state_->volumes.size()); }
+
 bool ImageWriter::Create(const std::string& path, const ImageInfo& info, std::string& error) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) {
@@ -461,6 +555,7 @@ bool ImageWriter::Create(const std::string& path, const ImageInfo& info, std::st
         return false;
     }
     state_->path = path;
+    state_->volumes.assign(1, path);
     return Attach(fd, info, error);
 }
 
@@ -468,6 +563,10 @@ bool ImageWriter::Attach(int fd, const ImageInfo& info, std::string& error) {
     State& s = *state_;
     s.fd = fd;
     s.info = info;
+    if (info.volumeBytes != 0 && (s.path.empty() || info.volumeBytes < kSmallestVolume || info.volumeBytes > kLargestVolume)) {
+        error = "an image is split into volumes only in files, of 1 MiB to 4 GiB";
+        return false;
+    }
     s.info.version = info.version == 1 ? 1 : kImageVersion;
     s.info.blockSize = s.info.version == 1 ? kImageBlockSizeV1 : kImageBlockSize;
     s.info.streamBytes = 0;
@@ -574,7 +673,7 @@ void ImageWriter::Abandon() {
         close(state_->fd);
         state_->fd = -1;
     }
-    if (!state_->path.empty()) unlink(state_->path.c_str());
+    for (const std::string& volume : state_->volumes) unlink(volume.c_str());
 }
 
 // ---- Reading ------------------------------------------------------------------------------------------
@@ -797,6 +896,36 @@ bool ImageWalk::Run(ImageInfo& info, const StreamSink* sink, const ProgressFn& p
 
 }  // namespace
 
+std::string VolumePath(const std::string& first, unsigned index) {
+    if (index == 0) return first;
+    const std::string partial = ".partial";
+    std::string name = first, ending;
+    if (name.size() > partial.size() && name.compare(name.size() - partial.size(), partial.size(), partial) == 0) {
+        name.resize(name.size() - partial.size());
+        ending = partial;
+    }
+    size_t slash = name.rfind('/');
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) name.resize(dot);
+    char number[16];
+    std::snprintf(number, sizeof number, ".%03u", index);
+    return name + number + ending;
+}
+
+std::vector<std::string> ImageVolumes(const std::string& first, uint64_t volumeBytes) {
+    std::vector<std::string> volumes(1, first);
+    if (volumeBytes == 0) return volumes;
+    size_t slash = first.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : first.substr(0, slash);
+    for (unsigned index = 1; index < 1000 && FileSize(volumes.back()) == volumeBytes; ++index) {
+        // Windows names ignore case: the next volume may have been copied as "baksys.001".
+        std::optional<std::string> real = FindEntryNoCase(dir, BaseName(VolumePath(first, index)));
+        if (!real) break;
+        volumes.push_back(dir + "/" + *real);
+    }
+    return volumes;
+}
+
 std::unique_ptr<ImageSource> FileImageSource(const std::string& path) {
     return std::unique_ptr<ImageSource>(new FileSource(path));
 }
@@ -815,8 +944,24 @@ bool ReadImageHeader(const std::string& path, ImageInfo& info, std::string& erro
         return false;
     }
     if (!DecodeHeader(header, info, error)) return false;
-    if (!ReadAt(fd.get(), trailer, kImageTrailerSize, fileSize - kImageTrailerSize)) {
-        error = "the image file cannot be read";
+    // The end record ends the last volume (and may begin in the one before it).
+    std::vector<std::string> volumes = ImageVolumes(path, info.volumeBytes);
+    size_t need = kImageTrailerSize;
+    fileSize = 0;
+    for (size_t i = volumes.size(); i-- > 0;) {
+        uint64_t size = FileSize(volumes[i]);
+        fileSize += size;
+        if (need == 0) continue;
+        size_t take = static_cast<size_t>(std::min<uint64_t>(need, size));
+        Fd volume(open(volumes[i].c_str(), O_RDONLY));
+        if (volume.get() < 0 || !ReadAt(volume.get(), trailer + need - take, take, size - take)) {
+            error = "the image file cannot be read";
+            return false;
+        }
+        need -= take;
+    }
+    if (need != 0 || fileSize < kImageHeaderSize + kImageTrailerSize) {
+        error = "the image file is too short to be an image";
         return false;
     }
     info.fileBytes = fileSize;

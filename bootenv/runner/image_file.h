@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vorlane {
 
@@ -19,6 +20,10 @@ constexpr uint32_t kImageBlockHeaderSize = 24;
 constexpr uint32_t kImageVersion = 2;               // the version written
 constexpr uint32_t kImageBlockSize = 4u << 20;      // raw bytes per block in version 2
 constexpr uint32_t kImageBlockSizeV1 = 1u << 20;    // raw bytes per block in version 1
+// Volumes of a split image: on FAT, where no file reaches 4 GiB, an image is cut into files of this size.
+constexpr uint64_t kFatVolumeBytes = (4ull << 30) - (1u << 20);
+constexpr uint64_t kSmallestVolume = 1u << 20;
+constexpr uint64_t kLargestVolume = (4ull << 30) - 1;
 
 struct ImageInfo {
     uint32_t version = 0;         // 0 when writing: the current version
@@ -28,13 +33,22 @@ struct ImageInfo {
     uint64_t blockCount = 0;
     uint64_t usedBytes = 0;       // bytes in use on the file system when it was taken
     uint64_t createdUnix = 0;
-    uint64_t fileBytes = 0;       // size of the image file
+    uint64_t fileBytes = 0;       // size of the image file (of all its volumes)
+    uint64_t volumeBytes = 0;     // a split image's volume size; 0: one file
     uint32_t level = 0;           // compression level, 0 = stored
     uint32_t blockSize = 0;       // raw bytes per block
     std::string streamKind;       // "partclone"
     std::string fileSystem;       // "ntfs", "fat"
     std::string sha256;           // hex, of all blocks
 };
+
+// The file of volume index (0 the first) of an image whose first volume is first: the first keeps its name,
+// the others replace its extension by .001, .002, ... ("BAKSYS.GHO", "BAKSYS.001"). A name ending in
+// ".partial" (being written) keeps that ending: "BAKSYS.GHO.partial", "BAKSYS.001.partial".
+std::string VolumePath(const std::string& first, unsigned index);
+// The files of an image as they lie on the disk: the first, then the next one as long as the last was full
+// (volumeBytes long) and the next exists. Just the first when volumeBytes is 0.
+std::vector<std::string> ImageVolumes(const std::string& first, uint64_t volumeBytes);
 
 using ProgressFn = std::function<void(uint64_t bytesDone)>;
 using StreamSink = std::function<bool(const unsigned char*, size_t)>;
@@ -48,7 +62,8 @@ public:
     ImageWriter(const ImageWriter&) = delete;
     ImageWriter& operator=(const ImageWriter&) = delete;
     // Creates the file (replacing one). info's size fields describe the source; the rest is filled in.
-    // info.version 1 writes the old layout (tests of the reader use it).
+    // info.version 1 writes the old layout (tests of the reader use it). With info.volumeBytes the image
+    // is split into volumes of that size (VolumePath names them; each replaces a file of its name).
     bool Create(const std::string& path, const ImageInfo& info, std::string& error);
     // Writes into an open descriptor instead (a pipe to a helper that stores the file); takes it over.
     bool Attach(int fd, const ImageInfo& info, std::string& error);
@@ -57,8 +72,9 @@ public:
     bool WriteFrom(int fd, uint64_t& bytes, const ProgressFn& progress, std::string& error);
     // Writes the last block, the trailer and the final header, and flushes the file to disk.
     bool Finish(ImageInfo& result, std::string& error);
-    void Abandon();  // stops, closes and deletes a partly written file
+    void Abandon();  // stops, closes and deletes a partly written file (every volume written)
     uint64_t FileBytes() const;
+    unsigned Volumes() const;  // volumes begun so far
 
 private:
     struct State;
@@ -77,6 +93,7 @@ public:
     virtual uint64_t Size() const = 0;  // 0 when not known in advance
 };
 
+// An image file, or the volumes of a split one named by the first (its header says it is split).
 std::unique_ptr<ImageSource> FileImageSource(const std::string& path);
 
 // Reads the header and the end record only (cheap): for the size check before the full verification.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +38,13 @@ int CompressionLevel(int ghostLevel) {
     return ghostLevel;
 }
 
+uint64_t ImageVolumeBytes(const std::string& fileSystem, uint64_t splitBytes) {
+    uint64_t volume = fileSystem == "fat" ? kFatVolumeBytes : 0;
+    if (splitBytes == 0) return volume;
+    splitBytes = std::max<uint64_t>(splitBytes, kSmallestVolume);
+    return volume == 0 ? std::min<uint64_t>(splitBytes, kLargestVolume) : std::min(volume, splitBytes);
+}
+
 bool ImageFitsTarget(const ImageInfo& info, uint64_t targetBytes, std::string& error) {
     if (CloneToolFor(info.fileSystem).empty() || info.streamKind != "partclone") {
         error = "the image holds a file system this environment cannot write (" + info.fileSystem + ")";
@@ -59,6 +67,7 @@ bool DumpPartition(const DumpRequest& request, ImageInfo& result, std::string& e
     info.level = static_cast<uint32_t>(request.level);
     info.streamKind = "partclone";
     info.fileSystem = request.fileSystem;
+    info.volumeBytes = request.outputFd >= 0 ? 0 : request.volumeBytes;
     if (request.outputFd >= 0) WidenPipe(request.outputFd);
     ImageWriter writer;
     bool open = request.outputFd >= 0 ? writer.Attach(request.outputFd, info, error)
@@ -124,39 +133,36 @@ bool DumpPartition(const DumpRequest& request, ImageInfo& result, std::string& e
 
 namespace {
 
-// Reads a file on an unmounted NTFS partition through the helper that uses ntfs-3g's library: one
-// sequential read with no FUSE round trips.
+// Reads a file (or the volumes of a split image, one after the other) on an unmounted NTFS partition
+// through the helper that uses ntfs-3g's library: one sequential read with no FUSE round trips.
 class NtfsFileSource : public ImageSource {
 public:
-    NtfsFileSource(const std::string& device, const std::string& inside, uint64_t size)
+    NtfsFileSource(const std::string& device, const std::vector<std::string>& inside, uint64_t size)
         : device_(device), inside_(inside), size_(size) {}
     ~NtfsFileSource() override {
         std::string ignored;
         Close(false, ignored);
     }
     bool Open(std::string& error) override {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            error = "no pipe for reading the image";
-            return false;
-        }
-        WidenPipe(fds[0]);
-        unlink(kReadLog);
-        pid_ = StartProgram({kNtfsRead, device_, inside_}, -1, fds[1], kReadLog);
-        close(fds[1]);
-        if (pid_ < 0) {
-            close(fds[0]);
-            error = "the program that reads the image cannot be started";
-            return false;
-        }
-        fd_ = fds[0];
-        return true;
+        next_ = 0;
+        failure_.clear();
+        return Start(error);
     }
-    ssize_t Read(void* data, size_t size) override { return ReadRetrying(fd_, data, size); }
+    ssize_t Read(void* data, size_t size) override {
+        for (;;) {
+            ssize_t n = ReadRetrying(fd_, data, size);
+            if (n != 0 || next_ >= inside_.size()) return n;
+            // One volume read whole: its helper must have ended well before the next one starts.
+            if (!Close(true, failure_) || !Start(failure_)) return -1;
+        }
+    }
     bool Close(bool complete, std::string& error) override {
         if (fd_ >= 0) close(fd_);
         fd_ = -1;
-        if (pid_ < 0) return true;
+        if (pid_ < 0) {
+            if (complete && !failure_.empty()) error = failure_;
+            return failure_.empty() || !complete;
+        }
         int code = WaitProgram(pid_);  // stopped early, it ends on the closed pipe
         pid_ = -1;
         if (complete && code != 0) {
@@ -170,8 +176,35 @@ public:
 private:
     static constexpr const char* kNtfsRead = "/bin/vorlane-ntfsread";
     static constexpr const char* kReadLog = "/tmp/ntfsread.log";
-    std::string device_, inside_;
+
+    bool Start(std::string& error) {
+        if (next_ >= inside_.size()) {
+            error = "no image file named";
+            return false;
+        }
+        int fds[2];
+        if (pipe(fds) != 0) {
+            error = "no pipe for reading the image";
+            return false;
+        }
+        WidenPipe(fds[0]);
+        unlink(kReadLog);
+        pid_ = StartProgram({kNtfsRead, device_, inside_[next_++]}, -1, fds[1], kReadLog);
+        close(fds[1]);
+        if (pid_ < 0) {
+            close(fds[0]);
+            error = "the program that reads the image cannot be started";
+            return false;
+        }
+        fd_ = fds[0];
+        return true;
+    }
+
+    std::string device_;
+    std::vector<std::string> inside_;
     uint64_t size_;
+    size_t next_ = 0;
+    std::string failure_;  // why reading went wrong between two volumes
     int fd_ = -1;
     pid_t pid_ = -1;
 };

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image_file.h"
 
@@ -17,6 +18,7 @@ struct DumpRequest {
     std::string imagePath;    // file to write (on another, mounted partition), or
     int outputFd = -1;        // a pipe to the program that stores it (taken over and closed)
     int level = 1;            // compression level, 0 = stored
+    uint64_t volumeBytes = 0; // split the image file into volumes of this size (FAT); 0: one file
     std::string cloneTool;    // partclone program ("": the environment's own)
     int cloneTick = 1;        // partclone's progress interval in seconds; it ends up to one interval late
 };
@@ -26,8 +28,8 @@ bool DumpPartition(const DumpRequest& request, ImageInfo& result, std::string& e
 struct LoadRequest {
     std::string imagePath;    // the image file, or
     std::string imageDevice;  // the unmounted NTFS partition holding it, read through ntfs-3g's library,
-    std::string imageInside;  // and its path there ("/folder/name", real case)
-    uint64_t imageBytes = 0;  // its size, for the progress figures
+    std::vector<std::string> imageInside;  // and its volumes' paths there ("/folder/name", real case), in order
+    uint64_t imageBytes = 0;  // its size (all volumes), for the progress figures
     std::string device;       // partition to write, unmounted
     uint64_t partitionBytes = 0;
     std::string cloneTool;    // partclone program ("": the environment's own)
@@ -42,6 +44,10 @@ std::string CloneToolFor(const std::string& fileSystem);
 
 // Compression level for Ghost's -z switch (absent: fast compression).
 int CompressionLevel(int ghostLevel);
+
+// The volume size of an image written onto a file system: FAT holds no file of 4 GiB, so an image there
+// is split into volumes below that; Ghost's -split=MB asks for smaller ones (at least 1 MiB). 0: one file.
+uint64_t ImageVolumeBytes(const std::string& fileSystem, uint64_t splitBytes);
 
 // Checks made before anything is written: what the image needs against the target.
 bool ImageFitsTarget(const ImageInfo& info, uint64_t targetBytes, std::string& error);

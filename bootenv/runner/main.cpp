@@ -30,13 +30,19 @@ const char* kOtherDir = "/mnt/image";
 const char* kProbeDir = "/mnt/probe";
 const char* kRamDrive = "/tmp/a";
 
+uint64_t FileBytes(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 // Reads a just written image back and checks every stored byte. The kernel's cache is emptied first, so
 // that what is read is what reached the disk.
 bool CheckWrittenImage(const std::string& path, std::string& error) {
     sync();
     WriteWholeFile("/proc/sys/vm/drop_caches", "3\n");
-    struct stat st;
-    uint64_t size = stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    ImageInfo written;
+    std::string ignored;
+    uint64_t size = ReadImageHeader(path, written, ignored) ? written.fileBytes : FileBytes(path);  // all volumes
     ProgressMeter meter("Reading back", size, SteadySeconds());
     ProgressFn progress = [&](uint64_t done) {
         double now = SteadySeconds();
@@ -52,6 +58,25 @@ bool CheckWrittenImage(const std::string& path, std::string& error) {
     }
     SayProgress(meter.Line(size, SteadySeconds()), true);
     Say("The image was read back from the disk and is complete and undamaged.");
+    return true;
+}
+
+// Removes an image file and the volumes that follow it, if it was split.
+void RemoveImageFiles(const std::string& first) {
+    RemoveFile(first);
+    for (unsigned index = 1; index < 1000 && FileExists(VolumePath(first, index)); ++index)
+        RemoveFile(VolumePath(first, index));
+}
+
+// Gives the volumes of a checked image their names. The volumes of an older image beyond the new ones go
+// first, so that the set read later is the new one whole; the first volume is named last.
+bool NameImageVolumes(const std::string& partial, const std::string& final, uint64_t volumeBytes) {
+    unsigned count = static_cast<unsigned>(ImageVolumes(partial, volumeBytes).size());
+    for (unsigned index = count; volumeBytes && index < 1000 && FileExists(VolumePath(final, index)); ++index)
+        RemoveFile(VolumePath(final, index));
+    for (unsigned index = count; index-- > 0;) {
+        if (!MoveOver(VolumePath(partial, index), VolumePath(final, index))) return false;
+    }
     return true;
 }
 
@@ -328,7 +353,7 @@ void Runner::DumpJob(const GhostCommand& command) {
     }
     // Written under a temporary name: an older image stays until the new one is complete.
     std::string partial = *imagePath + ".partial";
-    RemoveFile(partial);
+    RemoveImageFiles(partial);
     DumpRequest request;
     request.device = sourcePart.device;
     request.fileSystem = sourceFs;
@@ -337,6 +362,7 @@ void Runner::DumpJob(const GhostCommand& command) {
     request.usedBytes = used;
     request.imagePath = partial;
     request.level = CompressionLevel(command.compression);
+    request.volumeBytes = ImageVolumeBytes(targetFs, command.splitBytes);
     // On NTFS the file is stored through ntfs-3g's library by a helper, with the partition unmounted:
     // through the FUSE mount every 4 KiB costs a round of metadata updates.
     pid_t store = -1;
@@ -378,15 +404,19 @@ void Runner::DumpJob(const GhostCommand& command) {
     }
     // Read back from the disk and checked whole before it replaces an older image or success is told.
     if (ok && !CheckWrittenImage(partial, error)) ok = false;
-    if (ok && !MoveOver(partial, *imagePath)) {
+    unsigned volumes = ok ? static_cast<unsigned>(ImageVolumes(partial, request.volumeBytes).size()) : 0;
+    if (ok && !NameImageVolumes(partial, *imagePath, request.volumeBytes)) {
         ok = false;
         error = "the finished image could not be given its name";
     }
-    if (!ok) RemoveFile(partial);
+    if (!ok) RemoveImageFiles(partial);
     Unmount(targetMount);
     if (IsSystem(target)) Unmount(systemMount_);
     if (!ok) Fail(error, false);
-    Say("Image written: " + command.target.path + " (SHA-256 " + result.sha256.substr(0, 16) + "...)");
+    std::string split = volumes > 1 ? ", in " + std::to_string(volumes) + " volumes: " + BaseName(command.target.path) +
+                                          " and the files " + BaseName(VolumePath(*imagePath, 1)) + " onwards beside it"
+                                    : "";
+    Say("Image written: " + command.target.path + split + " (SHA-256 " + result.sha256.substr(0, 16) + "...)");
 }
 
 void Runner::LoadJob(const GhostCommand& command) {
@@ -431,11 +461,16 @@ void Runner::LoadJob(const GhostCommand& command) {
     LoadRequest request;
     request.imagePath = *imagePath;
     if (sourceFs == "ntfs") {
-        // Read through ntfs-3g's library from the unmounted partition rather than through FUSE.
-        struct stat st;
-        request.imageBytes = stat(imagePath->c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        // Read through ntfs-3g's library from the unmounted partition rather than through FUSE; a split
+        // image's volumes are found while the partition is still mounted.
+        ImageInfo header;
+        std::string ignored;
+        uint64_t volumeBytes = ReadImageHeader(*imagePath, header, ignored) ? header.volumeBytes : 0;
+        for (const std::string& volume : ImageVolumes(*imagePath, volumeBytes)) {
+            request.imageBytes += FileBytes(volume);
+            request.imageInside.push_back(volume.substr(std::string(imageDir).size()));
+        }
         request.imageDevice = sourcePart.device;
-        request.imageInside = imagePath->substr(std::string(imageDir).size());
         Unmount(IsSystem(source) ? systemMount_ : imageMount);
     }
     request.device = targetPart.device;

@@ -88,8 +88,14 @@ TEST(GhostCommand, SwitchesAndIgnoredOnes) {
                                error);
     ASSERT_TRUE(c) << error;
     EXPECT_EQ(c->compression, 9);
+    EXPECT_EQ(c->splitBytes, 2000ull << 20);
     EXPECT_EQ(c->errorFile, "C:\\log.txt");
     EXPECT_FALSE(c->sure);
+    // Numbers too long for their field are read as their largest sensible value or not at all.
+    c = ParseGhostCommand("ghost -clone,mode=pdump,src=1:1,dst=1:2\\x.gho -z123456789012 -split=99999999999999", error);
+    ASSERT_TRUE(c) << error;
+    EXPECT_EQ(c->compression, 9);
+    EXPECT_EQ(c->splitBytes, 0u);
 }
 
 TEST(GhostCommand, RejectsWhatCannotBeRun) {

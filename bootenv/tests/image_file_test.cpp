@@ -1,11 +1,14 @@
 #include "image_file.h"
 
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <signal.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "base/sha256.h"
+#include "imaging.h"
 
 namespace vorlane {
 namespace {
@@ -32,8 +36,19 @@ protected:
         path_ = dir_ + "/BAKSYS.GHO";
     }
     void TearDown() override {
-        unlink(path_.c_str());
+        for (const std::string& name : Names()) unlink((dir_ + "/" + name).c_str());
         rmdir(dir_.c_str());
+    }
+    std::vector<std::string> Names() {
+        std::vector<std::string> names;
+        if (DIR* d = opendir(dir_.c_str())) {
+            while (dirent* e = readdir(d)) {
+                if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+            }
+            closedir(d);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
     // A stream of compressible text and random bytes, longer than two blocks.
     static std::string Stream(size_t size) {
@@ -46,9 +61,10 @@ protected:
         data.resize(size);
         return data;
     }
-    bool Write(const std::string& stream, int level, ImageInfo& result, uint32_t version = 0) {
+    bool Write(const std::string& stream, int level, ImageInfo& result, uint32_t version = 0, uint64_t volumeBytes = 0) {
         ImageInfo info;
         info.version = version;
+        info.volumeBytes = volumeBytes;
         info.partitionBytes = 1 << 30;
         info.usedBytes = stream.size();
         info.level = static_cast<uint32_t>(level);
@@ -408,6 +424,154 @@ TEST_F(ImageFileTest, TheWriterTakesAPipeAndReportsAReaderThatWentAway) {
     reader.join();
     EXPECT_FALSE(ok);
     EXPECT_NE(error.find("cannot be written"), std::string::npos) << error;
+}
+
+TEST(ImageVolumes, FatSplitsBelowFourGiBAndGhostsSplitSwitchAsksForLess) {
+    struct Case {
+        const char* fileSystem;
+        uint64_t split;
+        uint64_t volume;
+    } cases[] = {
+        {"ntfs", 0, 0},
+        {"fat", 0, kFatVolumeBytes},
+        {"fat", 16ull << 20, 16ull << 20},
+        {"fat", 8ull << 30, kFatVolumeBytes},
+        {"ntfs", 700ull << 20, 700ull << 20},
+        {"ntfs", 8ull << 30, kLargestVolume},
+        {"ntfs", 1000, kSmallestVolume},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ImageVolumeBytes(c.fileSystem, c.split), c.volume) << c.fileSystem << " " << c.split;
+        EXPECT_LT(ImageVolumeBytes(c.fileSystem, c.split), 4ull << 30);
+    }
+}
+
+TEST(ImageVolumes, NamesKeepTheFirstAndNumberTheOthers) {
+    struct Case {
+        const char* first;
+        unsigned index;
+        const char* name;
+    } cases[] = {
+        {"/m/VRLN/BackSystem/BAKSYS.GHO", 0, "/m/VRLN/BackSystem/BAKSYS.GHO"},
+        {"/m/VRLN/BackSystem/BAKSYS.GHO", 1, "/m/VRLN/BackSystem/BAKSYS.001"},
+        {"/m/VRLN/BackSystem/BAKSYS.GHO", 12, "/m/VRLN/BackSystem/BAKSYS.012"},
+        {"/m/VRLN/BackSystem/BAKSYS.GHO.partial", 0, "/m/VRLN/BackSystem/BAKSYS.GHO.partial"},
+        {"/m/VRLN/BackSystem/BAKSYS.GHO.partial", 2, "/m/VRLN/BackSystem/BAKSYS.002.partial"},
+        {"/m/a.b/image", 1, "/m/a.b/image.001"},
+        {"/m/x/image.tar.gho", 3, "/m/x/image.tar.003"},
+        {"/m/x/.gho", 1, "/m/x/.gho.001"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(VolumePath(c.first, c.index), c.name) << c.first << " " << c.index;
+}
+
+// A split image: every volume but the last exactly full, read back as one file whichever volume the end
+// record falls into; a set that is not whole is refused.
+TEST_F(ImageFileTest, SplitImagesAreWrittenInFullVolumesAndReadAsOne) {
+    const uint64_t volume = kSmallestVolume;
+    const uint64_t overhead = kImageHeaderSize + kImageBlockHeaderSize + kImageTrailerSize;  // one stored block
+    std::mt19937 rng(11);
+    struct Case {
+        const char* what;
+        uint64_t fileBytes;
+        size_t volumes;
+    } cases[] = {
+        {"the end record split over the last two volumes", 3 * volume + 10, 4},
+        {"the last volume exactly full", 2 * volume, 2},
+        {"a set of one short volume", volume / 2, 1},
+    };
+    for (const Case& c : cases) {
+        std::string stream(c.fileBytes - overhead, '\0');
+        for (char& ch : stream) ch = static_cast<char>(rng());
+        ImageInfo written;
+        ASSERT_TRUE(Write(stream, 0, written, 0, volume)) << c.what;
+        EXPECT_EQ(written.fileBytes, c.fileBytes) << c.what;
+        std::vector<std::string> volumes = ImageVolumes(path_, volume);
+        ASSERT_EQ(volumes.size(), c.volumes) << c.what;
+        uint64_t total = 0;
+        for (size_t i = 0; i < volumes.size(); ++i) {
+            struct stat st;
+            ASSERT_EQ(stat(volumes[i].c_str(), &st), 0) << volumes[i];
+            if (i + 1 < volumes.size()) {
+                EXPECT_EQ(static_cast<uint64_t>(st.st_size), volume) << c.what;
+            }
+            total += static_cast<uint64_t>(st.st_size);
+        }
+        EXPECT_EQ(total, c.fileBytes) << c.what;
+        ImageInfo header, checked;
+        std::string error;
+        ASSERT_TRUE(ReadImageHeader(path_, header, error)) << c.what << ": " << error;
+        EXPECT_EQ(header.volumeBytes, volume);
+        EXPECT_EQ(header.fileBytes, c.fileBytes);
+        ASSERT_TRUE(VerifyImage(path_, checked, nullptr, error)) << c.what << ": " << error;
+        EXPECT_EQ(checked.sha256, written.sha256);
+        EXPECT_EQ(ReadBack(error), stream) << c.what;
+        for (const std::string& name : Names()) unlink((dir_ + "/" + name).c_str());
+    }
+}
+
+TEST_F(ImageFileTest, ASplitImageThatIsNotWholeIsRefused) {
+    const uint64_t volume = kSmallestVolume;
+    const uint64_t overhead = kImageHeaderSize + kImageBlockHeaderSize + kImageTrailerSize;
+    std::string stream = Stream(3 * volume - overhead);  // three full volumes
+    ImageInfo written;
+    ASSERT_TRUE(Write(stream, 0, written, 0, volume));
+    ASSERT_EQ(Names(), (std::vector<std::string>{"BAKSYS.001", "BAKSYS.002", "BAKSYS.GHO"}));
+    std::string second = dir_ + "/BAKSYS.001", stray = dir_ + "/BAKSYS.003";
+    std::string kept;
+    struct Case {
+        const char* what;
+        std::function<void()> damage, repair;
+    } cases[] = {
+        {"a volume missing", [&] { rename(second.c_str(), (second + ".away").c_str()); },
+         [&] { rename((second + ".away").c_str(), second.c_str()); }},
+        {"a volume cut short",
+         [&] {
+             std::ifstream in(second, std::ios::binary);
+             kept.assign(std::istreambuf_iterator<char>(in), {});
+             truncate(second.c_str(), static_cast<off_t>(volume - 1));
+         },
+         [&] { std::ofstream(second, std::ios::binary | std::ios::trunc) << kept; }},
+        {"a stray volume of an older image after a full last one", [&] { std::ofstream(stray) << "older image"; },
+         [&] { unlink(stray.c_str()); }},
+    };
+    for (const Case& c : cases) {
+        c.damage();
+        ImageInfo info;
+        std::string error;
+        EXPECT_FALSE(VerifyImage(path_, info, nullptr, error)) << c.what;
+        EXPECT_FALSE(ReadImageStream(path_, [](const unsigned char*, size_t) { return true; }, nullptr, error)) << c.what;
+        c.repair();
+        EXPECT_TRUE(VerifyImage(path_, info, nullptr, error)) << c.what << " repaired: " << error;
+    }
+}
+
+TEST_F(ImageFileTest, AnAbandonedSplitImageLeavesNoVolumeAndAPipeIsNeverSplit) {
+    ImageInfo info;
+    info.fileSystem = "fat";
+    info.streamKind = "partclone";
+    info.volumeBytes = kSmallestVolume;
+    std::string error;
+    {
+        ImageWriter writer;
+        ASSERT_TRUE(writer.Create(path_, info, error)) << error;
+        std::string big = Stream(3 * kSmallestVolume);
+        ASSERT_TRUE(writer.Write(big.data(), big.size(), error)) << error;
+        ImageInfo done;
+        ASSERT_TRUE(writer.Finish(done, error)) << error;
+        EXPECT_GE(writer.Volumes(), 1u);
+    }
+    ImageWriter abandoned;
+    info.level = 0;
+    ASSERT_TRUE(abandoned.Create(dir_ + "/OTHER.GHO", info, error)) << error;
+    std::string big = Stream(3 * kSmallestVolume);
+    ASSERT_TRUE(abandoned.Write(big.data(), big.size(), error)) << error;
+    abandoned.Abandon();
+    for (const std::string& name : Names()) EXPECT_EQ(name.find("OTHER"), std::string::npos) << name;
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ImageWriter piped;
+    EXPECT_FALSE(piped.Attach(fds[1], info, error));
+    close(fds[0]);
 }
 
 TEST_F(ImageFileTest, MissingFile) {

@@ -24,6 +24,11 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
            untouched
   threedisks  the image's disk counted 2 by the job but second of three in Linux order (a decoy image at the
            same path lies on the first): the identity file picks the right one
+  fatsplit a backup onto a FAT32 partition in volumes (the job's -split=8), read back whole, then restored
+           from the volumes onto the job's partition: files byte-identical
+  fatsplit4g (run by name only: about 20 minutes under TCG) the same with a partition holding over 4 GiB
+           of incompressible data and no -split: the image is split into volumes of 4 GiB less 1 MiB, FAT32's
+           limit; the partition to save lies on a second disk built once into the work folder's cache
 Prints the wall time of each boot and the imaging throughput (figures, not limits).
 
 Usage: qemu_scenarios.py PAYLOAD_DIR WORK_DIR [SCENARIO...]
@@ -205,10 +210,11 @@ def make_floppy(work, name, payload_files, chain_args):
     return path
 
 
-def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=()):
+def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=(), disk_bus="ide"):
     """Runs QEMU until the guest restarts (-no-reboot ends QEMU). Answers (log text, seconds)."""
-    cmd = ["qemu-system-i386", "-m", os.environ.get("VORLANE_QEMU_MEMORY", "512"), "-smp", "2", "-display", "none", "-no-reboot", "-monitor", "none",
-           "-serial", "stdio", "-net", "none", "-drive", f"file={disk},format=raw,if=ide,index=0",
+    cmd = ["qemu-system-i386", "-m", os.environ.get("VORLANE_QEMU_MEMORY", "512"), "-smp", "2", "-display", "none",
+           "-no-reboot", "-monitor", "none",
+           "-serial", "stdio", "-net", "none", "-drive", f"file={disk},format=raw,if={disk_bus},index=0",
            "-device", "isa-debug-exit,iobase=0xf4,iosize=0x04", "-boot", boot_from]
     cmd += list(extra)
     if floppy:
@@ -218,6 +224,7 @@ def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=()):
     proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     out = b""
     pressed = False
+    log = open(log_path, "wb")  # written as it comes, so a long boot can be followed
     try:
         while True:
             if time.monotonic() - start > timeout:
@@ -229,6 +236,8 @@ def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=()):
                 if not data:
                     break
                 out += data
+                log.write(data)
+                log.flush()
                 if not pressed and b"press a key to restart now" in out:
                     proc.stdin.write(b"\r")  # a key on the serial console ends the 60-second wait
                     proc.stdin.flush()
@@ -237,8 +246,7 @@ def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=()):
                 break
         proc.wait()
     finally:
-        with open(log_path, "wb") as f:
-            f.write(out)
+        log.close()
     seconds = time.monotonic() - start
     text = out.decode("utf-8", "replace").replace("\r", "")
     print(f"  boot '{label}': {seconds:.1f} s wall time (log {log_path})")
@@ -914,6 +922,203 @@ def scenario_fatgrow(ctx):
     shutil.rmtree(base)
 
 
+def copy_sparse(src, dst, dst_off):
+    """Copies a file's data (its holes skipped) into a region of another that reads as zeros."""
+    chunk = 4 * MiB
+    with open(src, "rb") as fi, open(dst, "r+b") as fo:
+        size = os.fstat(fi.fileno()).st_size
+        at = 0
+        while at < size:
+            try:
+                at = os.lseek(fi.fileno(), at, os.SEEK_DATA)
+            except OSError:
+                break  # only a hole is left
+            end = os.lseek(fi.fileno(), at, os.SEEK_HOLE)
+            fi.seek(at)
+            fo.seek(dst_off + at)
+            while at < end:
+                data = fi.read(min(chunk, end - at))
+                fo.write(data)
+                at += len(data)
+
+
+def extract_sparse(src, src_off, length, dst):
+    """Copies a region of a file into a new file, leaving holes where the region's data are zeros."""
+    with open(dst, "wb") as f:
+        f.truncate(length)
+    chunk = 4 * MiB
+    zero = bytes(chunk)
+    with open(src, "rb") as fi, open(dst, "r+b") as fo:
+        fi.seek(src_off)
+        at = 0
+        while at < length:
+            data = fi.read(min(chunk, length - at))
+            if not data:
+                break
+            if data != zero[:len(data)]:
+                fo.seek(at)
+                fo.write(data)
+            at += len(data)
+
+
+BIG_MIB = 4160                        # the big file: over 4 GiB, so its image needs two FAT volumes
+SPLIT_PART = (BIG_MIB + 320) * MiB // SECTOR
+SPLIT_CACHE = "fatsplit-v2"
+
+
+def big_file_disk(work):
+    """A disk whose one NTFS partition holds sample files and one big incompressible file, built once and kept
+    in the work folder's cache (ntfs-3g's tools take minutes for 4 GiB); the scenario only reads it.
+    Answers (disk file, files, the big file's SHA-256)."""
+    cache = os.path.join(work, "cache")
+    disk = os.path.join(cache, SPLIT_CACHE + ".img")
+    digest_path = disk + ".sha256"
+    files = {name: data for name, data in list(sample_files(9).items())[:10]}
+    if os.path.exists(disk) and os.path.exists(digest_path):
+        with open(digest_path) as f:
+            return disk, files, f.read().strip()
+    shutil.rmtree(cache, ignore_errors=True)
+    os.makedirs(cache)
+    part = os.path.join(cache, "part.img")
+    Disk.format(part, 2048, SPLIT_PART, "bigdata")
+    fill(part, files)
+    # Random data does not compress: each 4 MiB block of the image stays as large as its data. A 64 MiB
+    # pattern made unique per MiB by its number keeps the making cheap.
+    rng = random.Random(41)
+    pattern = bytearray(rng.randbytes(64 * MiB))
+    big = os.path.join(cache, "big.bin")
+    h = hashlib.sha256()
+    with open(big, "wb") as f:
+        for i in range(BIG_MIB):
+            piece = pattern[(i % 64) * MiB:(i % 64 + 1) * MiB]
+            piece[:8] = i.to_bytes(8, "little")
+            h.update(piece)
+            f.write(piece)
+    make_folders(part, ["/Big"])
+    run("ntfscp", "-f", "-q", part, big, "/Big/huge.bin")
+    os.unlink(big)
+    building = disk + ".building"
+    with open(building, "wb") as f:
+        f.truncate((2048 + SPLIT_PART) * SECTOR + MiB)
+    table = f"label: dos\nlabel-id: 0x42494744\nstart=2048, size={SPLIT_PART}, type=7\n"
+    subprocess.run(["sfdisk", "-q", building], input=table.encode(), check=True)
+    copy_sparse(part, building, 2048 * SECTOR)
+    os.unlink(part)
+    os.rename(building, disk)
+    with open(digest_path, "w") as f:
+        f.write(h.hexdigest())
+    return disk, files, h.hexdigest()
+
+
+def mtools_sizes(disk, offset, folder):
+    """Names and sizes of the files in a folder of a FAT partition inside a disk image (through mtools)."""
+    r = subprocess.run(["mdir", "-a", "-i", f"{disk}@@{offset}", "::" + folder], stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+    sizes = {}
+    for line in r.stdout.decode(errors="replace").splitlines():
+        m = re.match(r"^(\S+)\s+(\S*)\s+(\d+) ", line)
+        if m:
+            sizes[(m.group(1) + ("." + m.group(2) if m.group(2) else "")).upper()] = int(m.group(3))
+    return sizes
+
+
+def fat_split_round_trip(ctx, label, source, files, big, split_mb):
+    """A backup from the first partition of the disk source onto a FAT32 partition of the job's disk, in
+    volumes, then a restore of those volumes onto the job's partition; files (and the big file, when big is
+    (name, SHA-256)) byte-identical. split_mb: the job's -split= switch (0: none, the FAT limit alone)."""
+    payload, work = ctx["payload"], ctx["work"]
+    base = os.path.join(work, label)
+    shutil.rmtree(base, ignore_errors=True)
+    os.makedirs(base)
+    started = time.monotonic()
+    source_bytes = os.path.getsize(source)
+    part_sectors = source_bytes // SECTOR  # room enough for the partition of the image
+    # The job's disk: partition 1 FAT32 for the image, partition 2 the job's partition, which the restore
+    # then overwrites. The partition to save is the first of the other disk (2:1: the job's disk counts first).
+    fat_start, fat_size = 2048, max(part_sectors + 256 * MiB // SECTOR, 600 * MiB // SECTOR)
+    sys_start = fat_start + fat_size
+    path = os.path.join(base, "disk.img")
+    with open(path, "wb") as f:
+        f.truncate((sys_start + part_sectors) * SECTOR + MiB)
+    table = (f"label: dos\nlabel-id: 0x46415433\nstart={fat_start}, size={fat_size}, type=c\n"
+             f"start={sys_start}, size={part_sectors}, type=7, bootable\n")
+    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    run("mkfs.fat", "-F", "32", "-h", str(fat_start), "-n", "IMAGES", "--offset", str(fat_start), path,
+        str(fat_size * SECTOR // 1024))
+    part = os.path.join(base, "sys.img")
+    Disk.format(part, sys_start, part_sectors, "system")
+    fill(part, {"/Windows/old.txt": b"the system before the restore"})
+    sysfs = Ntfs(part)
+    for name in ("KW.lsn", "kwldr", "kwldr.mbr", "KX.lsn", "kxldr", "kxldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    backup = BACKUP_JOB.replace(b'src="1:1",dst="1:2', b'src="2:1",dst="1:1')
+    if split_mb:
+        backup = backup.replace(b" -auto ", f" -split={split_mb} -auto ".encode())
+    sysfs.put("/Ghost.ba_", backup)
+    sysfs.put("/ghost._KX", RESTORE_JOB.replace(b'src="1:2', b'src="1:1').replace(b'dst="1:1"', b'dst="1:2"'))
+    copy_sparse(part, path, sys_start * SECTOR)
+    os.unlink(part)
+    print(f"  disks ready in {time.monotonic() - started:.1f} s")
+    # A current processor (its extensions: PCLMUL for the CRC-32s) and virtio disks: through an emulated
+    # IDE controller the data take a third longer. The source is only read, through a snapshot.
+    extra = ["-cpu", "max", "-drive", f"file={source},format=raw,if=virtio,index=1,snapshot=on"]
+
+    floppy = make_floppy(work, "bcd-hd0p2.img", [os.path.join(payload, "kwldr.mbr")], "hd0 2 file=/kwldr.mbr")
+    text, seconds = boot(work, path, floppy, label + "-backup", timeout=1800, extra=extra, disk_bus="virtio")
+    expect_in(text, "read back from the disk and is complete", "the image was read back and checked whole")
+    sizes = mtools_sizes(path, fat_start * SECTOR, "/VRLN/BackSystem")
+    volume = min(split_mb * MiB, 4096 * MiB - MiB) if split_mb else 4096 * MiB - MiB
+    names = ["BAKSYS.GHO"] + [f"BAKSYS.{i:03d}" for i in range(1, len(sizes))]
+    check(len(sizes) >= 2 and set(sizes) == set(names),
+          f"the image lies in {len(sizes)} volumes, BAKSYS.GHO onwards, and nothing else ({sorted(sizes)})")
+    check(all(sizes[n] == volume for n in names[:-1]) and 0 < sizes[names[-1]] <= volume,
+          f"every volume but the last holds {volume} bytes, the last {sizes[names[-1]]}")
+    expect_in(text, f"in {len(sizes)} volumes", "and the environment says so")
+    print(f"  figure: dump {throughput(text, 'Saved')}, image {sum(sizes.values()) / MiB:.0f} MiB, boot {seconds:.1f} s")
+
+    floppy = make_floppy(work, "bcd-kx-hd0p2.img", [os.path.join(payload, "kxldr.mbr")], "hd0 2 file=/kxldr.mbr")
+    text, seconds = boot(work, path, floppy, label + "-restore", timeout=1800, extra=extra, disk_bus="virtio")
+    expect_in(text, "The image is complete and undamaged", "the whole split image was checked before writing")
+    expect_in(text, "now holds the system from the image", "the restore is reported done")
+    print(f"  figure: restore {throughput(text, 'Restored')}, boot {seconds:.1f} s")
+    extract_sparse(path, sys_start * SECTOR, part_sectors * SECTOR, part)
+    sysfs = Ntfs(part)
+    check(all(sysfs.get(name) == data for name, data in files.items()),
+          f"all {len(files)} files are byte-identical on the restored partition")
+    if big:
+        h = hashlib.sha256()
+        with subprocess.Popen(["ntfscat", "-f", part, big[0]], stdout=subprocess.PIPE) as cat:
+            for chunk in iter(lambda: cat.stdout.read(4 * MiB), b""):
+                h.update(chunk)
+        check(h.hexdigest() == big[1], f"{big[0]} ({BIG_MIB} MiB) is byte-identical (SHA-256)")
+    check(not sysfs.exists("/Windows/old.txt"), "the old system's file is gone")
+    shutil.rmtree(base)
+
+
+def scenario_fatsplit(ctx):
+    print("scenario fatsplit: a backup onto FAT32 in volumes (-split=8), read back, restored from the volumes")
+    work = ctx["work"]
+    base = os.path.join(work, "fatsplit-source")
+    shutil.rmtree(base, ignore_errors=True)
+    os.makedirs(base)
+    files = sample_files(5)
+    source = os.path.join(base, "source.img")
+    part, _ = single_disk(source, 2048, P1_SIZE, "fatsource", files)
+    copy_range(part, 0, source, 2048 * SECTOR, P1_SIZE * SECTOR)
+    os.unlink(part)
+    fat_split_round_trip(ctx, "fatsplit", source, files, None, 8)
+    shutil.rmtree(base)
+
+
+def scenario_fatsplit4g(ctx):
+    print("scenario fatsplit4g: over 4 GiB onto FAT32 (volumes below 4 GiB), read back, restored")
+    started = time.monotonic()
+    source, files, big_digest = big_file_disk(ctx["work"])
+    print(f"  source disk ready in {time.monotonic() - started:.1f} s (kept in the cache; read through a snapshot)")
+    fat_split_round_trip(ctx, "fatsplit4g", source, files, ("/Big/huge.bin", big_digest), 0)
+
+
 def file_sha256(path):
     h = hashlib.sha256()
     with open(path, "rb") as f:
@@ -925,7 +1130,7 @@ def file_sha256(path):
 SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr,
              "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt,
              "noinit": scenario_noinit, "nomarker": scenario_nomarker, "threedisks": scenario_threedisks, "sector63": scenario_sector63,
-             "fatgrow": scenario_fatgrow}
+             "fatsplit": scenario_fatsplit, "fatsplit4g": scenario_fatsplit4g, "fatgrow": scenario_fatgrow}
 
 
 def main():
@@ -933,7 +1138,8 @@ def main():
         print(__doc__)
         return 2
     payload, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "fatgrow", "restore", "corrupt", "hibernated"]
+    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "restore", "corrupt",
+                             "hibernated", "fatsplit", "fatgrow"]
     os.makedirs(work, exist_ok=True)
     ctx = {"payload": payload, "work": work, "disk": Disk(work)}
     total = time.monotonic()

@@ -21,6 +21,7 @@ class EntryTest : public BootDriveTest {
  protected:
   void SetUp() override {
     BootDriveTest::SetUp();
+    tools_.reset();  // before its successor installs the same stand-ins
     tools_ = std::make_unique<RecordingTools>();
     Use(5);
   }
@@ -107,14 +108,41 @@ TEST_F(EntryTest, ReinstallEditWithoutBackupCopyLeavesNone) {
   EXPECT_FALSE(Exists(OnTestDrive(L"boot.in_")));
 }
 
-TEST_F(EntryTest, AFailedDiskLookupIsPassedOnToThePartitionTool) {
+TEST_F(EntryTest, AFailedDiskLookupTouchesNothing) {
+  // The partition tool would be handed disk -1 and fail: nothing is edited first.
   MachineDescription m = StandardMachine();
-  VolumeOf(m, TestDrive()).extentsFail = true;  // -1
+  VolumeOf(m, TestDrive()).extentsFail = true;
   UseMachine(m);
   Use(1);
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), kOldBootIni));
-  EXPECT_TRUE(WriteBootIniEntry(L"kwldr", L"VorlaneBak", EntryBackup));
-  EXPECT_EQ(Runs(), std::vector<std::string>{"dspt.exe|-1 /mbr /noback /y"});
+  EXPECT_FALSE(WriteBootIniEntry(L"kwldr", L"VorlaneBak", EntryBackup));
+  EXPECT_TRUE(Runs().empty());
+  EXPECT_EQ(ReadBytes(OnTestDrive(L"boot.ini")), std::string(kOldBootIni));
+  EXPECT_FALSE(Exists(OnTestDrive(L"boot.in_")));
+}
+
+TEST_F(EntryTest, AFailingPartitionToolPutsBootIniAndItsCopyBack) {
+  struct Case { EntryKind kind; const char* oldCopy; } cases[] = {
+      {EntryBackup, nullptr}, {EntryBackup, "older copy"}, {EntryReinstall, "older copy"}};
+  for (const Case& c : cases) {
+    ClearTestDrive();
+    tools_.reset();  // before its successor installs the same stand-ins
+    tools_ = std::make_unique<RecordingTools>();
+    Use(1);
+    tools_->ExitWith(2, L"/mbr");
+    ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), kOldBootIni));
+    if (c.oldCopy) ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.in_"), c.oldCopy));
+    PreparationLog log;
+    EXPECT_FALSE(AddBootIniEntry(L"kwldr", L"VorlaneBak", c.kind, log));
+    EXPECT_EQ(log.failure, L"无法写入引导代码（分区工具出错）");
+    EXPECT_NE(ReadBytes(OnTestDrive(L"boot.ini")), std::string(kOldBootIni));  // edited before the tool ran
+    EXPECT_TRUE(RunUndoPlan(log.undo.Plan()));
+    EXPECT_EQ(ReadBytes(OnTestDrive(L"boot.ini")), std::string(kOldBootIni));
+    if (c.oldCopy)
+      EXPECT_EQ(ReadBytes(OnTestDrive(L"boot.in_")), c.oldCopy);
+    else
+      EXPECT_FALSE(Exists(OnTestDrive(L"boot.in_")));
+  }
 }
 
 TEST_F(EntryTest, NothingIsTouchedWithoutTheToolFile) {
@@ -122,7 +150,7 @@ TEST_F(EntryTest, NothingIsTouchedWithoutTheToolFile) {
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), kOldBootIni));
   ASSERT_TRUE(DeleteFileW(TheBootConfig.bcdeditPath.c_str()));
   EXPECT_FALSE(WriteBootIniEntry(L"kwldr", L"VorlaneBak", EntryBackup));
-  RegisterBackupBootEntry();
+  EXPECT_FALSE(RegisterBackupBootEntry());
   EXPECT_EQ(ReadBytes(OnTestDrive(L"boot.ini")), std::string(kOldBootIni));
   EXPECT_FALSE(Exists(OnTestDrive(L"boot.in_")));
   EXPECT_TRUE(Runs().empty());
@@ -139,17 +167,18 @@ TEST_F(EntryTest, TimeoutIsWrittenUnderBootLoader) {
 std::vector<std::string> SystemStoreRuns(const std::string& id, const std::string& text, const std::string& sector,
                                          const std::string& device) {
   return {
+      "bcdedit.exe|/delete " + id + " /f",
       "bcdedit.exe|/create " + id + " /d \"" + text + "\" /application bootsector",
       "bcdedit.exe|/set " + id + " path \\" + sector,
       "bcdedit.exe|/displayorder " + id + " /addlast",
       "bcdedit.exe|/timeout 3",
       "bcdedit.exe|/set " + id + " device partition=" + device,
-      "bcdedit.exe|/default " + id,
+      "bcdedit.exe|/bootsequence " + id,
   };
 }
 
 std::vector<std::string> WithStore(const std::string& drive, std::vector<std::string> runs) {
-  for (std::string& run : runs) run.insert(run.find('|') + 1, "/store " + drive + ":\\boot\\bcd ");
+  for (std::string& run : runs) run.insert(run.find('|') + 1, "/store \"" + drive + ":\\boot\\bcd\" ");
   return runs;
 }
 
@@ -158,12 +187,20 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
   return a;
 }
 
-TEST_F(EntryTest, SystemStoreEntryOfTheExample) {
+// The system store is saved for the imaging environment (BCD_M) and for the undo (BCD_U) first.
+std::vector<std::string> Exports(const std::string& drive, bool savedCopy = true) {
+  std::vector<std::string> runs;
+  if (savedCopy) runs.push_back("bcdedit.exe|/export \"" + drive + ":\\BOOT\\BCD_M\"");
+  runs.push_back("bcdedit.exe|/export \"" + drive + ":\\BOOT\\BCD_U\"");
+  return runs;
+}
+
+TEST_F(EntryTest, SystemStoreEntryOfTheExampleStartsOnceThroughTheBootSequence) {
   // An active system partition: the system store, saved first.
-  RegisterBackupBootEntry();
-  std::vector<std::string> expected = {"bcdedit.exe|/export " + Drive() + ":\\BOOT\\BCD_M"};
-  expected = Join(expected, SystemStoreRuns(kBackupId, "VorlaneBak", "kwldr.mbr", "\\Device\\HarddiskVolume1"));
-  EXPECT_EQ(Runs(), expected);
+  EXPECT_TRUE(RegisterBackupBootEntry());
+  EXPECT_EQ(Runs(), Join(Exports(Drive()), SystemStoreRuns(kBackupId, "VorlaneBak", "kwldr.mbr",
+                                                           "\\Device\\HarddiskVolume1")));
+  EXPECT_FALSE(Exists(OnTestDrive(L"BOOT\\BCD_U")));
 }
 
 TEST_F(EntryTest, BootFlagChoosesTheStore) {
@@ -181,7 +218,7 @@ TEST_F(EntryTest, BootFlagChoosesTheStore) {
     system.style = c.style;
     UseMachine(m);
     tools_->Clear();
-    RegisterReinstallBootEntry();
+    EXPECT_TRUE(RegisterReinstallBootEntry()) << c.name;
     std::vector<std::string> runs = Runs();
     ASSERT_FALSE(runs.empty()) << c.name;
     std::vector<std::string> entry = SystemStoreRuns(kReinstallId, "Vorlane", "kxldr.mbr", "\\Device\\HarddiskVolume1");
@@ -189,11 +226,11 @@ TEST_F(EntryTest, BootFlagChoosesTheStore) {
       std::vector<std::string> expected = {
           "bcdboot.exe|" + Drive() + ":\\windows /s " + Drive() + ": /l zh-cn",
           "dspt.exe|0 /act:1",
-          "bcdedit.exe|/export " + Drive() + ":\\BOOT\\BCD_M",
+          "bcdedit.exe|/export \"" + Drive() + ":\\BOOT\\BCD_M\"",
       };
       EXPECT_EQ(runs, Join(expected, WithStore(Drive(), entry))) << c.name;
     } else {
-      EXPECT_EQ(runs, Join({"bcdedit.exe|/export " + Drive() + ":\\BOOT\\BCD_M"}, entry)) << c.name;
+      EXPECT_EQ(runs, Join(Exports(Drive(), !Exists(OnTestDrive(L"BOOT\\BCD_M"))), entry)) << c.name;
     }
   }
 }
@@ -204,14 +241,16 @@ TEST_F(EntryTest, DriveStoreCopiesTheStoreAndLeavesAnExistingCopyAlone) {
   UseMachine(m);
   ASSERT_TRUE(CreateDirectoryW(OnTestDrive(L"Boot").c_str(), nullptr));
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"Boot\\BCD"), "the store"));
-  EXPECT_TRUE(AddBcdEntryToDriveStore(L"kwldr.mbr", L"VorlaneBak", EntryBackup));
+  PreparationLog log;
+  EXPECT_TRUE(AddBcdEntryToDriveStore(L"kwldr.mbr", L"VorlaneBak", EntryBackup, log));
   EXPECT_EQ(ReadBytes(OnTestDrive(L"Boot\\BCD_M")), "the store");
+  EXPECT_FALSE(Exists(OnTestDrive(L"Boot\\BCD_U")));  // the undo copy goes once the entry is made
   std::vector<std::string> runs = Runs();
   for (const std::string& run : runs) EXPECT_EQ(run.find("/export"), std::string::npos) << run;
 
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"Boot\\BCD"), "the store with our entry"));
   tools_->Clear();
-  EXPECT_TRUE(AddBcdEntryToDriveStore(L"kwldr.mbr", L"VorlaneBak", EntryBackup));
+  EXPECT_TRUE(AddBcdEntryToDriveStore(L"kwldr.mbr", L"VorlaneBak", EntryBackup, log));
   EXPECT_EQ(ReadBytes(OnTestDrive(L"Boot\\BCD_M")), "the store");
   EXPECT_EQ(Runs(), runs);
 }
@@ -219,9 +258,79 @@ TEST_F(EntryTest, DriveStoreCopiesTheStoreAndLeavesAnExistingCopyAlone) {
 TEST_F(EntryTest, SystemStoreLeavesAnExistingCopyAlone) {
   ASSERT_TRUE(CreateDirectoryW(OnTestDrive(L"Boot").c_str(), nullptr));
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"Boot\\BCD_M"), "saved before"));
-  EXPECT_TRUE(AddBcdEntry(L"kwldr.mbr", L"VorlaneBak", EntryBackup));
+  PreparationLog log;
+  EXPECT_TRUE(AddBcdEntry(L"kwldr.mbr", L"VorlaneBak", EntryBackup, log));
   EXPECT_EQ(ReadBytes(OnTestDrive(L"Boot\\BCD_M")), "saved before");
-  EXPECT_EQ(Runs(), SystemStoreRuns(kBackupId, "VorlaneBak", "kwldr.mbr", "\\Device\\HarddiskVolume1"));
+  EXPECT_EQ(Runs(), Join(Exports(Drive(), false),
+                         SystemStoreRuns(kBackupId, "VorlaneBak", "kwldr.mbr", "\\Device\\HarddiskVolume1")));
+}
+
+// A command that exits non-zero stops the entry there; the undo puts the saved store back with /import
+// and removes the copies this entry made.
+TEST_F(EntryTest, AFailingCommandOfTheSystemStoreIsTakenBackWholly) {
+  const std::string id = kReinstallId;
+  const std::string import = "bcdedit.exe|/import \"" + Drive() + ":\\BOOT\\BCD_U\"";
+  struct Case { const wchar_t* failing; bool undoImports; } cases[] = {
+      {L"/export \"", false}, {L"/create", true}, {L"path \\", true}, {L"/displayorder", true},
+      {L"/timeout", true}, {L"device partition=", true}, {L"/bootsequence", true},
+  };
+  for (const Case& c : cases) {
+    ClearTestDrive();
+    tools_.reset();  // before its successor installs the same stand-ins
+    tools_ = std::make_unique<RecordingTools>();
+    Use(5);
+    tools_->Clear();
+    tools_->ExitWith(1, c.failing);
+    PreparationLog log;
+    EXPECT_FALSE(MakeBootEntry(EntryReinstall, log)) << Utf8(c.failing);
+    EXPECT_EQ(log.failure, L"无法修改启动配置（bcdedit 出错）");
+    size_t made = Runs().size();
+    tools_->ExitWith(0, L"");
+    EXPECT_TRUE(RunUndoPlan(log.undo.Plan())) << Utf8(c.failing);
+    std::vector<std::string> runs = Runs();
+    std::vector<std::string> undo(runs.begin() + made, runs.end());
+    EXPECT_EQ(undo, c.undoImports ? std::vector<std::string>{import} : std::vector<std::string>{})
+        << Utf8(c.failing);
+    EXPECT_TRUE(RootEntries().empty()) << Utf8(c.failing);  // the BOOT folder made for the copies is gone
+  }
+}
+
+TEST_F(EntryTest, AFailingDriveStoreIsTakenBackWithTheActivePartitionAndTheStore) {
+  // D: (the second partition) is active, the system partition is not: the drive-store path.
+  MachineDescription m = StandardMachine();
+  m.disks[0].entries[0].bootIndicator = false;
+  m.disks[0].entries[1].bootIndicator = true;
+  VolumeOf(m, TestDrive()).bootIndicator = false;
+  UseMachine(m);
+  struct Case { const wchar_t* failing; std::vector<std::string> undo; } cases[] = {
+      {L"/l zh-cn", {}},
+      {L"/act:1", {"dspt.exe|0 /act:2"}},
+      {L"/create", {"dspt.exe|0 /act:2"}},
+      {L"/bootsequence", {"dspt.exe|0 /act:2"}},
+  };
+  for (const Case& c : cases) {
+    ClearTestDrive();
+    tools_.reset();  // before its successor installs the same stand-ins
+    tools_ = std::make_unique<RecordingTools>();
+    Use(5);
+    ASSERT_TRUE(CreateDirectoryW(OnTestDrive(L"Boot").c_str(), nullptr));
+    ASSERT_TRUE(WriteBytes(OnTestDrive(L"Boot\\BCD"), "the store before"));
+    tools_->Clear();
+    tools_->ExitWith(5, c.failing);
+    PreparationLog log;
+    EXPECT_FALSE(MakeBootEntry(EntryBackup, log)) << Utf8(c.failing);
+    EXPECT_FALSE(log.failure.empty());
+    // What the entry changed in the store file (bcdedit is a recorder here): the copy must come back.
+    WriteBytes(OnTestDrive(L"Boot\\BCD"), "changed");
+    size_t made = Runs().size();
+    tools_->ExitWith(0, L"");
+    EXPECT_TRUE(RunUndoPlan(log.undo.Plan())) << Utf8(c.failing);
+    std::vector<std::string> runs = Runs();
+    EXPECT_EQ(std::vector<std::string>(runs.begin() + made, runs.end()), c.undo) << Utf8(c.failing);
+    EXPECT_EQ(ReadBytes(OnTestDrive(L"Boot\\BCD")), "the store before") << Utf8(c.failing);
+    EXPECT_FALSE(Exists(OnTestDrive(L"Boot\\BCD_U"))) << Utf8(c.failing);
+    EXPECT_FALSE(Exists(OnTestDrive(L"Boot\\BCD_M"))) << Utf8(c.failing);
+  }
 }
 
 TEST_F(EntryTest, PartitionPositionCountsEveryPartitionByOffset) {
@@ -238,18 +347,28 @@ TEST_F(EntryTest, PartitionPositionCountsEveryPartitionByOffset) {
   system.bootIndicator = false;
   VolumeOf(m, L'E').startingOffset = 21LL << 30;
   UseMachine(m);
-  EXPECT_EQ(MakeSystemPartitionBootable(TheBootConfig.bcdbootPath, TheBootConfig.partToolPath, TestDrive()), 0);
+  PreparationLog log;
+  EXPECT_EQ(MakeSystemPartitionBootable(TheBootConfig.bcdbootPath, TheBootConfig.partToolPath, TestDrive(), log), 0);
   EXPECT_EQ(Runs(), (std::vector<std::string>{"bcdboot.exe|" + Drive() + ":\\windows /s " + Drive() + ": /l zh-cn",
                                               "dspt.exe|1 /act:3"}));
 }
 
-TEST_F(EntryTest, MakeBootableFailsWhenAToolCannotStartOrThePartitionIsUnknown) {
-  EXPECT_EQ(MakeSystemPartitionBootable(OnTestDrive(L"none.exe"), TheBootConfig.partToolPath, TestDrive()), -1);
+TEST_F(EntryTest, MakeBootableFailsWhenAToolFailsOrThePartitionIsUnknown) {
+  PreparationLog log;
+  EXPECT_EQ(MakeSystemPartitionBootable(OnTestDrive(L"none.exe"), TheBootConfig.partToolPath, TestDrive(), log), -1);
   EXPECT_TRUE(Runs().empty());
-  EXPECT_EQ(MakeSystemPartitionBootable(TheBootConfig.bcdbootPath, OnTestDrive(L"none.exe"), TestDrive()), -1);
+  EXPECT_EQ(MakeSystemPartitionBootable(TheBootConfig.bcdbootPath, OnTestDrive(L"none.exe"), TestDrive(), log), -1);
+  // bcdboot exits 9009 where the system has none: the partition is not made active.
   tools_->Clear();
-  EXPECT_EQ(MakeSystemPartitionBootable(TheBootConfig.bcdbootPath, TheBootConfig.partToolPath, L'Q'), -1);
-  EXPECT_EQ(Runs().size(), 1u);  // bcdboot ran, the partition tool did not
+  tools_->ExitWith(9009, L"bcdboot.exe|");
+  EXPECT_EQ(MakeSystemPartitionBootable(TheBootConfig.bcdbootPath, TheBootConfig.partToolPath, TestDrive(), log), -1);
+  EXPECT_EQ(log.failure, L"无法写入系统启动文件（bcdboot 出错）");
+  EXPECT_EQ(Runs().size(), 1u);
+  tools_->ExitWith(0, L"");
+  // A partition that cannot be placed: nothing runs.
+  tools_->Clear();
+  EXPECT_EQ(MakeSystemPartitionBootable(TheBootConfig.bcdbootPath, TheBootConfig.partToolPath, L'Q', log), -1);
+  EXPECT_TRUE(Runs().empty());
 }
 
 TEST_F(EntryTest, DeviceFallsBackToPartitionOneOfTheDisk) {
@@ -264,10 +383,10 @@ TEST_F(EntryTest, DeviceFallsBackToPartitionOneOfTheDisk) {
   std::wstring device;
   ASSERT_TRUE(ResolveEntryDevice(TestDrive(), device));
   EXPECT_EQ(device, L"\\Device\\Harddisk1\\Partition1");
-  RegisterBackupBootEntry();
+  EXPECT_TRUE(RegisterBackupBootEntry());
   std::vector<std::string> runs = Runs();
-  ASSERT_EQ(runs.size(), 7u);
-  EXPECT_EQ(runs[5], "bcdedit.exe|/set " + kBackupId + " device partition=\\Device\\Harddisk1\\Partition1");
+  ASSERT_EQ(runs.size(), 9u);
+  EXPECT_EQ(runs[7], "bcdedit.exe|/set " + kBackupId + " device partition=\\Device\\Harddisk1\\Partition1");
 }
 
 TEST_F(EntryTest, AnUnresolvableDeviceLeavesTheEntryWithoutDeviceOrDefault) {
@@ -278,33 +397,40 @@ TEST_F(EntryTest, AnUnresolvableDeviceLeavesTheEntryWithoutDeviceOrDefault) {
   UseMachine(m);
   std::wstring device;
   EXPECT_FALSE(ResolveEntryDevice(TestDrive(), device));
-  EXPECT_FALSE(AddBcdEntry(L"kwldr.mbr", L"VorlaneBak", EntryBackup));
+  PreparationLog log;
+  EXPECT_FALSE(AddBcdEntry(L"kwldr.mbr", L"VorlaneBak", EntryBackup, log));
+  EXPECT_EQ(log.failure, L"无法确定系统分区的设备名");
   std::vector<std::string> expected = SystemStoreRuns(kBackupId, "VorlaneBak", "kwldr.mbr", "");
-  expected.resize(4);
-  expected.insert(expected.begin(), "bcdedit.exe|/export " + Drive() + ":\\BOOT\\BCD_M");
-  EXPECT_EQ(Runs(), expected);
+  expected.resize(5);
+  EXPECT_EQ(Runs(), Join(Exports(Drive()), expected));
 }
 
 TEST_F(EntryTest, ReleasesFromTwelveOnAreLeftUntouched) {
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), kOldBootIni));
   for (int32_t osIndex : {12, 13}) {
     Use(osIndex);
-    RegisterBackupBootEntry();
-    RegisterReinstallBootEntry();
+    EXPECT_FALSE(RegisterBackupBootEntry());
+    EXPECT_FALSE(RegisterReinstallBootEntry());
     EXPECT_TRUE(Runs().empty()) << "OsIndex " << osIndex;
     EXPECT_EQ(RootEntries(), std::vector<std::wstring>{L"boot.ini"});
     EXPECT_EQ(ReadBytes(OnTestDrive(L"boot.ini")), std::string(kOldBootIni));
   }
 }
 
-TEST(BcdCommandsTest, DriveStoreCommandsCarryTheStore) {
-  std::vector<std::wstring> before = BcdEntryCommands(L"/store C:\\boot\\bcd ", L"G", L"T", L"m.mbr");
-  EXPECT_EQ(before, (std::vector<std::wstring>{L"/store C:\\boot\\bcd /create {G} /d \"T\" /application bootsector",
-                                              L"/store C:\\boot\\bcd /set {G} path \\m.mbr",
-                                              L"/store C:\\boot\\bcd /displayorder {G} /addlast",
-                                              L"/store C:\\boot\\bcd /timeout 3"}));
+TEST(BcdCommandsTest, DriveStoreCommandsCarryTheQuotedStore) {
+  EXPECT_EQ(BcdStorePrefix(L'C'), L"/store \"C:\\boot\\bcd\" ");
+  std::vector<std::wstring> before = BcdEntryCommands(BcdStorePrefix(L'C'), L"G", L"T", L"m.mbr");
+  EXPECT_EQ(before, (std::vector<std::wstring>{L"/store \"C:\\boot\\bcd\" /create {G} /d \"T\" /application bootsector",
+                                              L"/store \"C:\\boot\\bcd\" /set {G} path \\m.mbr",
+                                              L"/store \"C:\\boot\\bcd\" /displayorder {G} /addlast",
+                                              L"/store \"C:\\boot\\bcd\" /timeout 3"}));
+  // The entry starts once (the boot sequence), never as the default: the start after it is Windows'.
   EXPECT_EQ(BcdDeviceCommands(L"", L"G", L"\\Device\\X"),
-            (std::vector<std::wstring>{L"/set {G} device partition=\\Device\\X", L"/default {G}"}));
+            (std::vector<std::wstring>{L"/set {G} device partition=\\Device\\X", L"/bootsequence {G}"}));
+  EXPECT_EQ(BcdDeleteArguments(L"", L"G"), L"/delete {G} /f");
+  EXPECT_EQ(BcdbootArguments(L'C'), L"C:\\windows /s C: /l zh-cn");
+  EXPECT_EQ(ActivateArguments(0, 2), L"0 /act:2");
+  EXPECT_EQ(MbrCodeArguments(1), L"1 /mbr /noback /y");
 }
 
 }  // namespace

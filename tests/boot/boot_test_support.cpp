@@ -200,6 +200,13 @@ RecordingTools::RecordingTools() {
 RecordingTools::~RecordingTools() {
   for (const std::wstring& path : installed_) DeleteFileW(path.c_str());
   SetEnvironmentVariableW(L"VORLANE_RECORD_FILE", nullptr);
+  ExitWith(0, L"");
+}
+
+void RecordingTools::ExitWith(uint32_t code, const std::wstring& text) {
+  bool clear = code == 0;
+  SetEnvironmentVariableW(L"VORLANE_RECORD_EXIT", clear ? nullptr : Format(L"%u", code).c_str());
+  SetEnvironmentVariableW(L"VORLANE_RECORD_EXIT_IF", clear ? nullptr : text.c_str());
 }
 
 std::vector<std::string> RecordingTools::Runs() const {

@@ -57,6 +57,8 @@ class RecordingTools {
   // "tool|arguments" lines in the order the tools ran.
   std::vector<std::string> Runs() const;
   void Clear();
+  // The run whose "tool|arguments" line holds text exits with code (0 makes every run succeed again).
+  void ExitWith(uint32_t code, const std::wstring& text);
   const std::wstring& PartToolPath() const { return partTool_; }
   const std::wstring& RecorderPath() const { return recorder_; }
 

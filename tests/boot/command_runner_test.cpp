@@ -17,37 +17,68 @@ TEST_F(RunnerTest, ALongCommandLineIsPassedWhole) {
   for (int i = 0; i < 70; ++i) arguments += Format(L"arg%03d-xx ", i);  // 700 characters
   arguments += L"\"quoted end\"";
   ASSERT_GT(tools.RecorderPath().size() + 1 + arguments.size(), 520u);
-  EXPECT_TRUE(RunHidden(tools.RecorderPath() + L" " + arguments));
+  EXPECT_TRUE(RunHidden(tools.RecorderPath() + L" " + arguments).Succeeded());
   EXPECT_EQ(tools.Runs(), std::vector<std::string>{"vl_recorder.exe|" + Utf8(arguments)});
 }
 
-TEST_F(RunnerTest, RunToolJoinsPathAndArgumentsWithOneBlank) {
+TEST_F(RunnerTest, RunToolJoinsTheQuotedPathAndArgumentsWithOneBlank) {
   RecordingTools tools;
-  EXPECT_TRUE(RunTool(tools.PartToolPath(), L"0 /act:2"));
-  EXPECT_TRUE(RunTool(tools.PartToolPath(), L""));
+  EXPECT_TRUE(RunTool(tools.PartToolPath(), L"0 /act:2").Succeeded());
+  EXPECT_TRUE(RunTool(tools.PartToolPath(), L"").Succeeded());
   EXPECT_EQ(tools.Runs(), (std::vector<std::string>{"dspt.exe|0 /act:2", "dspt.exe|"}));
+  // A tool folder with a blank, as "Documents and Settings" on the oldest releases.
+  std::wstring folder = OnTestDrive(L"rec\\a folder");
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  std::wstring spaced = folder + L"\\dspt.exe";
+  ASSERT_TRUE(CopyFileW(tools.PartToolPath().c_str(), spaced.c_str(), FALSE));
+  tools.Clear();
+  EXPECT_TRUE(RunTool(spaced, L"1 /act:3").Succeeded());
+  EXPECT_EQ(tools.Runs(), std::vector<std::string>{"dspt.exe|1 /act:3"});
+}
+
+TEST_F(RunnerTest, TheExitCodeIsReadAndOnlyZeroSucceeds) {
+  RecordingTools tools;
+  tools.ExitWith(9009, L"/act:2");
+  CommandResult failed = RunTool(tools.PartToolPath(), L"0 /act:2");
+  CommandResult other = RunTool(tools.PartToolPath(), L"0 /act:1");
+  tools.ExitWith(1, L"");
+  CommandResult any = RunTool(tools.PartToolPath(), L"0 /mbr /noback /y");
+  tools.ExitWith(0, L"");
+  EXPECT_TRUE(failed.started);
+  EXPECT_EQ(failed.exitCode, 9009u);
+  EXPECT_FALSE(failed.Succeeded());
+  EXPECT_TRUE(other.Succeeded());
+  EXPECT_EQ(any.exitCode, 1u);
+  EXPECT_FALSE(any.Succeeded());
+  CommandResult missing = RunHidden(OnTestDrive(L"nosuch.exe"));
+  EXPECT_FALSE(missing.started);
+  EXPECT_FALSE(missing.Succeeded());
+}
+
+TEST(CommandLinesTest, ToolsQuotedAndSystemProgramsByTheirFullPath) {
+  EXPECT_EQ(ToolCommandLine(L"C:\\Documents and Settings\\user\\Templates\\bcdedit.exe", L"/timeout 3"),
+            L"\"C:\\Documents and Settings\\user\\Templates\\bcdedit.exe\" /timeout 3");
+  EXPECT_EQ(SystemProgramPathIn(L"C:\\WINNT\\system32", L"cmd.exe"), L"C:\\WINNT\\system32\\cmd.exe");
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+  EXPECT_EQ(SystemProgramPath(L"attrib.exe"), std::wstring(system) + L"\\attrib.exe");
 }
 
 TEST_F(RunnerTest, AProgramThatCannotStartAnswersFalse) {
-  EXPECT_FALSE(RunHidden(OnTestDrive(L"nosuch.exe") + L" x"));
-  EXPECT_FALSE(RunTool(OnTestDrive(L"nosuch\\tool.exe"), L"1 /act:1"));
+  EXPECT_FALSE(RunHidden(OnTestDrive(L"nosuch.exe") + L" x").started);
+  EXPECT_FALSE(RunTool(OnTestDrive(L"nosuch\\tool.exe"), L"1 /act:1").started);
 }
 
-TEST(AttribCommandsTest, ElevenCommandsInOrderForBothSets) {
-  EXPECT_EQ(BootFileAttribCommands(L'C', true), (std::vector<std::wstring>{
-      L"cmd /c attrib +h +s +r \"C:\\GHOST.*\"", L"cmd /c attrib +h +s +r \"C:\\boot.in*\"",
-      L"cmd /c attrib +h +s +r \"C:\\*.lsn\"", L"cmd /c attrib +h +s +r \"C:\\kwldr\"",
-      L"cmd /c attrib +h +s +r \"C:\\kxldr\"", L"cmd /c attrib +h +s +r \"C:\\kxldr.mbr\"",
-      L"cmd /c attrib +h +s +r \"C:\\kwldr.mbr\"", L"cmd /c attrib +h +s +r \"C:\\KW.vid\"",
-      L"cmd /c attrib +h +s +r \"C:\\KX.vid\"", L"cmd /c attrib +h +s +r \"C:\\KW.env\"",
-      L"cmd /c attrib +h +s +r \"C:\\KX.env\""}));
-  EXPECT_EQ(BootFileAttribCommands(L'D', false), (std::vector<std::wstring>{
-      L"cmd /c attrib -h -s -r \"D:\\GHOST.*\"", L"cmd /c attrib -h -s -r \"D:\\boot.in*\"",
-      L"cmd /c attrib -h -s -r \"D:\\*.lsn\"", L"cmd /c attrib -h -s -r \"D:\\kwldr\"",
-      L"cmd /c attrib -h -s -r \"D:\\kxldr\"", L"cmd /c attrib -h -s -r \"D:\\kxldr.mbr\"",
-      L"cmd /c attrib -h -s -r \"D:\\kwldr.mbr\"", L"cmd /c attrib -h -s -r \"D:\\KW.vid\"",
-      L"cmd /c attrib -h -s -r \"D:\\KX.vid\"", L"cmd /c attrib -h -s -r \"D:\\KW.env\"",
-      L"cmd /c attrib -h -s -r \"D:\\KX.env\""}));
+TEST(AttribCommandsTest, ElevenCommandsInOrderForBothSetsWithAttribByItsFullPath) {
+  const std::vector<std::wstring> patterns = {L"GHOST.*", L"boot.in*", L"*.lsn", L"kwldr", L"kxldr", L"kxldr.mbr",
+                                              L"kwldr.mbr", L"KW.vid", L"KX.vid", L"KW.env", L"KX.env"};
+  for (bool hide : {true, false}) {
+    std::vector<std::wstring> expected;
+    for (const std::wstring& p : patterns)
+      expected.push_back(Format(L"\"C:\\WINDOWS\\system32\\attrib.exe\" %s \"D:\\%s\"", hide ? L"+h +s +r" : L"-h -s -r",
+                                p.c_str()));
+    EXPECT_EQ(BootFileAttribCommands(L"C:\\WINDOWS\\system32", L'D', hide), expected) << hide;
+  }
 }
 
 using AttributeTest = BootDriveTest;
@@ -59,6 +90,7 @@ void ExpectAllHidden(const char* after) {
   DWORD expected = ProbeAttrib().setMask;
   ASSERT_NE(expected, 0u) << "attrib sets none of the attributes here";
   for (const std::wstring& name : RootEntries()) {
+    if (Attributes(OnTestDrive(name)) & FILE_ATTRIBUTE_DIRECTORY) continue;  // the store's BOOT folder
     EXPECT_EQ(Attributes(OnTestDrive(name)) & kHsr, expected) << Utf8(name) << " after " << after;
   }
 }
@@ -94,8 +126,9 @@ TEST_F(AttributeTest, EveryBootFileIsHiddenAfterEveryOperation) {
   RegisterReinstallBootEntry();
   ExpectAllHidden("RegisterReinstallBootEntry");
   // The backup set without its loader boot sector (boot.ini release), the whole reinstall set, both jobs
-  // with their identity files and start records, boot.ini and its copy.
-  EXPECT_EQ(RootEntries().size(), 13u);
+  // with their identity files and start records, boot.ini and its copy, and the BOOT folder of the store
+  // copies.
+  EXPECT_EQ(RootEntries().size(), 14u);
 }
 
 TEST_F(AttributeTest, UnhideClearsWhatAttribSetsOnEveryBootFile) {
@@ -138,7 +171,8 @@ TEST_F(RunnerTest, TheObserverHearsEveryCommandLineBeforeItRuns) {
   RunHidden(OnTestDrive(L"nosuch.exe"));
   SetCommandObserver(nullptr);
   RunHidden(OnTestDrive(L"nosuch.exe") + L" again");
-  EXPECT_EQ(g_noted, (std::vector<std::wstring>{tools.PartToolPath() + L" 0 /act:1", OnTestDrive(L"nosuch.exe")}));
+  EXPECT_EQ(g_noted,
+            (std::vector<std::wstring>{L"\"" + tools.PartToolPath() + L"\" 0 /act:1", OnTestDrive(L"nosuch.exe")}));
 }
 
 }  // namespace
@@ -152,8 +186,10 @@ std::vector<std::wstring> g_commands;
 TEST_F(AttributeTest, EveryOperationIsWrappedInUnhideAndHide) {
   RecordingTools tools;
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), "[boot loader]\r\n"));
-  std::vector<std::wstring> unhide = BootFileAttribCommands(TestDrive(), false);
-  std::vector<std::wstring> hide = BootFileAttribCommands(TestDrive(), true);
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  std::vector<std::wstring> unhide = BootFileAttribCommands(system, TestDrive(), false);
+  std::vector<std::wstring> hide = BootFileAttribCommands(system, TestDrive(), true);
   struct Operation { const char* name; void (*run)(); } operations[] = {
       {"PrepareBackupJob", [] { PrepareBackupJob(L"D:\\VRLN\\BackSystem\\BAKSYS.GHO"); }},
       {"PrepareRestoreJob", [] { PrepareRestoreJob(L"D:\\VRLN\\Download\\win7.GHO"); }},

@@ -1,5 +1,6 @@
 // A recording stand-in for the system's tools in tests: appends "<own file name>|<arguments as given>" as a
-// UTF-8 line to the file named by VORLANE_RECORD_FILE and exits with VORLANE_RECORD_EXIT (default 0).
+// UTF-8 line to the file named by VORLANE_RECORD_FILE and exits with VORLANE_RECORD_EXIT (default 0); with
+// VORLANE_RECORD_EXIT_IF set, only a run whose line holds that text exits so, the others with 0.
 #include <windows.h>
 
 #include <string>
@@ -25,6 +26,9 @@ int wmain() {
     DWORD written = 0;
     if (file) WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   }
+  wchar_t when[512] = {};
+  if (GetEnvironmentVariableW(L"VORLANE_RECORD_EXIT_IF", when, 512) > 0 && line.find(when) == std::wstring::npos)
+    return 0;
   wchar_t exitText[16] = {};
   if (GetEnvironmentVariableW(L"VORLANE_RECORD_EXIT", exitText, 16) > 0) return _wtoi(exitText);
   return 0;

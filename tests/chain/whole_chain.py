@@ -207,14 +207,17 @@ def find_no_case(folder, *names):
 def apply_bcdedit(drive_c, commands):
     """The sandbox records the bcdedit runs and runs none. Here they act on a stand-in of the system store,
     the file \\Boot\\BCD: the store's bytes followed by one line per change ("bcdedit ARGS"); "/export FILE"
-    copies the store's bytes. Answers the bcdedit argument lists applied."""
+    copies the store's bytes, "/import FILE" puts them back. Paths may be quoted. Answers the bcdedit argument
+    lists applied."""
     applied = bcd_arguments(commands)
     for args in applied:
-        m = re.match(r"^(?:/store (\S+) )?(.*)$", args)
-        store = host_path(drive_c, m.group(1) or "C:\\Boot\\BCD")
-        rest = m.group(2)
+        m = re.match(r'^(?:/store (?:"([^"]+)"|(\S+)) )?(.*)$', args)
+        store = host_path(drive_c, m.group(1) or m.group(2) or "C:\\Boot\\BCD")
+        rest = m.group(3)
         if rest.lower().startswith("/export "):
-            shutil.copyfile(store, host_path(drive_c, rest[8:].strip()))
+            shutil.copyfile(store, host_path(drive_c, rest[8:].strip().strip('"')))
+        elif rest.lower().startswith("/import "):
+            shutil.copyfile(host_path(drive_c, rest[8:].strip().strip('"')), store)
         else:
             with open(store, "ab") as f:
                 f.write(("bcdedit %s\r\n" % rest).encode("utf-8"))
@@ -233,10 +236,11 @@ def host_path(drive_c, windows_path):
 
 
 def bcd_default_target(store, machine):
-    """What the boot manager's stand-in starts: (partition, file) of the store's default entry, which must be
-    a boot-sector application."""
+    """What the boot manager's stand-in starts: (partition, file) of the store's one-time boot sequence entry
+    (else its default entry), which must be a boot-sector application."""
     text = store.decode("utf-8", "replace")
     default = None
+    sequence = None
     entries = {}
     for line in text.splitlines():
         m = re.match(r"^bcdedit (/\S+)\s*(.*)$", line.strip())
@@ -245,12 +249,17 @@ def bcd_default_target(store, machine):
         verb, rest = m.group(1).lower(), m.group(2)
         if verb == "/default":
             default = rest.strip()
+        elif verb == "/bootsequence":
+            sequence = rest.strip()
+        elif verb == "/delete":
+            entries.pop(rest.split()[0], None)
         elif verb == "/create":
             entries.setdefault(rest.split()[0], {})["application"] = re.search(r"/application (\S+)", rest).group(1)
         elif verb == "/set":
             ident, key, value = rest.split(None, 2)
             entries.setdefault(ident, {})[key.lower()] = value
-    check(default is not None and default in entries, "the store's default entry is one the program made: %s" % default)
+    default = sequence or default
+    check(default is not None and default in entries, "the store's next entry is one the program made: %s" % default)
     entry = entries[default]
     check(entry.get("application") == "bootsector", "the default entry is a boot-sector application")
     part = machine.partition_of_device(entry.get("device", "").replace("partition=", ""))

@@ -4,7 +4,7 @@ a simulated machine, scripted dialogs and a transcript) under Wine and the test 
 reference server. What the program writes (job files, boot.ini, images) is checked on the Wine prefix's
 drives; what it asks and runs, in the transcript.
 
-Usage: e2e_flows.py GROUP BUILD_DIR      (GROUP: reinstall, download, system, releases)
+Usage: e2e_flows.py GROUP BUILD_DIR      (GROUP: reinstall, download, system, releases, undo)
 Each group runs in a Wine prefix of its own (BUILD_DIR/wineprefix-flows-GROUP): drive D: of that prefix is
 mapped to a fresh folder under /tmp while a scenario needs it.
 """
@@ -302,16 +302,16 @@ def bcd_arguments(commands):
     """The arguments of the bcdedit runs, in order."""
     out = []
     for c in commands:
-        m = re.match(r"^\S*\\bcdedit\.exe (.*)$", c, re.I)
+        m = re.match(r'^"?[^"]*\\bcdedit\.exe"? (.*)$', c, re.I)
         if m:
             out.append(m.group(1))
     return out
 
 
 def system_store_entry(guid, text, sector):
-    return ['/create %s /d "%s" /application bootsector' % (guid, text), "/set %s path \\%s" % (guid, sector),
-            "/displayorder %s /addlast" % guid, "/timeout 3",
-            "/set %s device partition=\\Device\\HarddiskVolume1" % guid, "/default %s" % guid]
+    return ["/delete %s /f" % guid, '/create %s /d "%s" /application bootsector' % (guid, text),
+            "/set %s path \\%s" % (guid, sector), "/displayorder %s /addlast" % guid, "/timeout 3",
+            "/set %s device partition=\\Device\\HarddiskVolume1" % guid, "/bootsequence %s" % guid]
 
 
 def reinstall_question(source, target):
@@ -447,8 +447,8 @@ sleep 2500
     args = bcd_arguments(t.commands())
     entry = system_store_entry(REINSTALL_ID, "Vorlane", "kxldr.mbr")
     F.check(args[-len(entry):] == entry, "boot entry commands: %s" % args)
-    attribs = [c for c in t.commands() if c.startswith("cmd /c attrib")]
-    F.check('cmd /c attrib -h -s -r "C:\\GHOST.*"' in attribs and 'cmd /c attrib +h +s +r "C:\\kxldr.mbr"' in attribs,
+    attribs = [c[c.index('attrib.exe" ') + 12:] for c in t.commands() if re.match(r'^"[A-Z]:\\.*\\attrib\.exe" ', c, re.I)]
+    F.check('-h -s -r "C:\\GHOST.*"' in attribs and '+h +s +r "C:\\kxldr.mbr"' in attribs,
             "boot files unhidden and hidden again")
 
     # No: the existing image is kept and checked; no restart, not even after the 10 seconds.
@@ -1010,7 +1010,7 @@ wait-page 0 10
     for line in ("default=C:\\kxldr", "timeout=3", "C:\\kwldr=VorlaneBak", "C:\\kxldr=Vorlane"):
         F.check(line in ini.split("\n"), "boot.ini has %s: %r" % (line, ini))
     F.check(not bcd_arguments(t.commands()), "no bcdedit on Windows XP")
-    F.check(sum(1 for c in t.commands() if c.endswith("dspt.exe 0 /mbr /noback /y")) == 2,
+    F.check(sum(1 for c in t.commands() if c.endswith('dspt.exe" 0 /mbr /noback /y')) == 2,
             "the partition tool writes the MBR code twice: %s" % [c for c in t.commands() if "dspt" in c])
     F.check(rig.c_file("kxldr.mbr") is None and rig.c_file("kwldr.mbr") is None, "no loader boot sectors")
     F.check(rig.c_file("ghost._KX") == restore_job("2:2\\VRLN\\Download\\sys7.gho", "1:1"), "reinstall job")
@@ -1026,9 +1026,105 @@ wait-page 0 10
         F.check(args[-len(entry):] == entry, "boot entry: %s" % args)
         F.check(rig.c_file("boot.ini") is None and rig.c_file("kxldr.mbr") is not None, "BCD files")
 
+def group_undo(rig):
+    """A preparation that fails at one of its steps is taken back whole: its message, no question, no
+    restart, no boot file of the set on C:, boot.ini and the BCD store as they were."""
+    def keep(_):
+        write_image(rig, "VRLN/Download", "sys7.gho")
+    reinstall = OPEN_CATALOGUE + """
+answer IDNO
+click-row 0 btnselectthis
+wait-msgbox 30
+wait-page 7 60
+wait-msgbox 60
+"""
+    set_files = ("ghost._KX", "KX.lsn", "kxldr", "kxldr.mbr", "KX.vid", "KX.env", "Ghost.ba_", "KW.lsn", "kwldr",
+                 "kwldr.mbr", "KW.vid", "KW.env")
+
+    def check_undone(t, message, root, asked_before=False):
+        boxes = [(b[0], b[1], b[2]) for b in t.msgboxes()]
+        F.check(("错误", 0x10, message) in boxes, "message %s in %s" % (message, boxes))
+        # The reinstall asks after the preparation (never, when it failed); the backup asks before it.
+        F.check(asked_before or not any("准备就绪" in b[2] for b in boxes), "no ready question")
+        F.check(not t.has(r"^restart "), "no restart")
+        left = [n for n in set_files if any(e.lower() == n.lower() and os.path.isfile(os.path.join(root, e))
+                                            for e in os.listdir(root))]
+        F.check(not left, "no file of the set left: %s" % left)
+        F.check(not os.path.exists(os.path.join(root, "BOOT")), "no store copies left")
+
+    def failed(what, kind="重装"):
+        return "准备%s环境失败：%s。系统未作任何更改。" % (kind, what)
+
+    # A file of the set that cannot be written (a folder of its name is in the way).
+    for blocked, what in (("kxldr", "无法写入启动文件"), ("KX.vid", "无法写入任务文件"), ("KX.env", "无法写入任务文件")):
+        def in_the_way(run_dir, blocked=blocked):
+            keep(run_dir)
+            os.makedirs(os.path.join(rig.drive_c, blocked))
+        t = rig.run("blocked-" + blocked, "win7", TWO_DISKS, reinstall, before=in_the_way)
+        check_undone(t, failed("%s（C:\\%s）" % (what, blocked)), rig.drive_c)
+        F.check(not bcd_arguments(t.commands()), "the boot configuration is not touched")
+
+    # A BCD command that exits non-zero: the store exported before the first change is imported again.
+    for failing in ("/create", "/bootsequence"):
+        t = rig.run("bcdedit" + failing.replace("/", "-"), "win7",
+                    "[commands]\nexit = 1, %s\n" % failing + TWO_DISKS, reinstall, before=keep)
+        check_undone(t, failed("无法修改启动配置（bcdedit 出错）"), rig.drive_c)
+        args = bcd_arguments(t.commands())
+        F.check(args[:2] == ['/export "C:\\BOOT\\BCD_M"', '/export "C:\\BOOT\\BCD_U"'] and
+                args[-1] == '/import "C:\\BOOT\\BCD_U"' and any(a.startswith(failing) for a in args[:-1]),
+                "store saved, then put back: %s" % args)
+
+    # The system backup the same: its message, no restart.
+    def backup_blocked(_):
+        os.makedirs(os.path.join(rig.drive_c, "KW.lsn"))
+    t = rig.run("backup-blocked", "win7", TWO_DISKS, """
+wait-page 0 30
+click optbacksystem
+wait-page 1 10
+answer IDYES
+click btnbackupsystem
+wait-msgbox 30
+wait-msgbox 30
+""", before=backup_blocked)
+    check_undone(t, failed("无法写入启动文件（C:\\KW.lsn）", "备份"), rig.drive_c, asked_before=True)
+
+    # Windows XP: the partition tool fails after boot.ini was edited; boot.ini and boot.in_ are put back.
+    original = b"[boot loader]\r\ntimeout=30\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
+
+    def boot_ini(_):
+        keep(_)
+        with open(os.path.join(rig.drive_c, "boot.ini"), "wb") as f:
+            f.write(original)
+    t = rig.run("winxp-mbr", "winxp", "[commands]\nexit = 3, /mbr /noback\n" + TWO_DISKS,
+                reinstall.replace("answer IDNO\nclick-row", "answer IDNO\nanswer IDNO\nclick-row"), before=boot_ini)
+    check_undone(t, failed("无法写入引导代码（分区工具出错）"), rig.drive_c)
+    F.check(rig.c_file("boot.ini") == original and rig.c_file("boot.in_") is None, "boot.ini as before")
+
+    # A full system drive: C: is a small file system of its own (the prefix's folders linked into it), too
+    # small for the payload set and the margin; refused before anything is written.
+    small = os.path.join(rig.tmp, "small-c")
+    os.makedirs(small)
+    if subprocess.call(["mount", "-t", "tmpfs", "-o", "size=24m", "vorlane-small-c", small],
+                       stderr=subprocess.DEVNULL) != 0:
+        print("  cannot mount a small file system here: the full-drive case is skipped", flush=True)
+        return
+    link = os.path.join(rig.prefix, "dosdevices", "c:")
+    try:
+        for name in os.listdir(rig.drive_c):
+            os.symlink(os.path.join(rig.drive_c, name), os.path.join(small, name))
+        os.remove(link)
+        os.symlink(small, link)
+        t = rig.run("full-c", "win7", TWO_DISKS, reinstall, before=keep)
+        check_undone(t, failed("无法写入启动文件（C盘空间不足）"), small)
+        F.check(not t.commands(), "nothing run: %s" % t.commands())
+    finally:
+        os.remove(link)
+        os.symlink("../drive_c", link)
+        subprocess.call(["umount", small])
+
 
 GROUPS = {"reinstall": group_reinstall, "download": group_download, "system": group_system,
-          "releases": group_releases}
+          "releases": group_releases, "undo": group_undo}
 
 
 def main(argv):

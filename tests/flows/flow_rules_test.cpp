@@ -421,3 +421,15 @@ TEST(FlowTexts, DownloadKeptAndVolumeMessages) {
   EXPECT_EQ(ImageNameInvalidMessage(L"CON.gho"), L"镜像文件名“CON.gho”无效，无法下载。");
   EXPECT_STREQ(kTooLargeForFat32Message, L"下载目录所在分区为FAT32格式，无法保存大于4GB的文件。");
 }
+
+namespace {
+
+TEST(PreparationFailedMessage, NamesTheStepAndWhetherEverythingWasTakenBack) {
+  EXPECT_EQ(PreparationFailedMessage(PreparationKind::Reinstall, L"无法写入启动文件（C盘空间不足）", true),
+            L"准备重装环境失败：无法写入启动文件（C盘空间不足）。系统未作任何更改。");
+  EXPECT_EQ(PreparationFailedMessage(PreparationKind::Backup, L"X", true), L"准备备份环境失败：X。系统未作任何更改。");
+  EXPECT_EQ(PreparationFailedMessage(PreparationKind::Restore, L"X", false),
+            L"准备还原环境失败：X。部分更改未能撤销，请检查系统盘根目录的启动文件和启动配置。");
+}
+
+}  // namespace

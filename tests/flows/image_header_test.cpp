@@ -194,4 +194,66 @@ TEST(ImageHeader, FilesOnDisk) {
   RemoveDirectoryW(folder.c_str());
 }
 
+TEST(ImageHeader, VolumeNamesKeepTheFirstAndNumberTheOthers) {
+  EXPECT_EQ(ImageVolumePath(L"D:\\VRLN\\BackSystem\\BAKSYS.GHO", 0), L"D:\\VRLN\\BackSystem\\BAKSYS.GHO");
+  EXPECT_EQ(ImageVolumePath(L"D:\\VRLN\\BackSystem\\BAKSYS.GHO", 1), L"D:\\VRLN\\BackSystem\\BAKSYS.001");
+  EXPECT_EQ(ImageVolumePath(L"D:\\x.y\\image", 12), L"D:\\x.y\\image.012");
+}
+
+// A split image on disk: its first volume is what a job names; the check reads the end record from the last
+// volume (here it begins in the one before) and counts every volume's bytes.
+TEST(ImageHeader, SplitImageThroughItsFirstVolume) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  std::wstring folder = std::wstring(dir) + L"vorlane-image-split-test";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  auto write = [&](const std::wstring& name, const uint8_t* bytes, size_t size) {
+    std::wstring path = folder + L"\\" + name;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(f, bytes, static_cast<DWORD>(size), &written, nullptr);
+    CloseHandle(f);
+  };
+  const uint64_t volume = kMiB;
+  const uint64_t total = 2 * volume + 30;
+  const uint64_t stored = total - 512 - 24 - 64;  // one block stored as it is
+  auto lay = [&](uint64_t volumeField) {
+    Built b = MakeImage(1, stored, stored, 1ull << 30, "fat", 2, 4 * kMiB);
+    Put64(b.head, 48, volumeField);
+    b.SealHead();
+    std::vector<uint8_t> whole(b.head);
+    whole.resize(total - 64, 0x5A);
+    whole.insert(whole.end(), b.tail.begin(), b.tail.end());
+    write(L"BAKSYS.GHO", whole.data(), volume);
+    write(L"BAKSYS.001", whole.data() + volume, volume);
+    write(L"BAKSYS.002", whole.data() + 2 * volume, total - 2 * volume);
+  };
+  std::wstring first = folder + L"\\BAKSYS.GHO";
+  ImageSummary s;
+  lay(volume);
+  EXPECT_EQ(CheckImageFile(first, 2ull << 30, s), ImageFault::None);
+  EXPECT_EQ(s.blockCount, 1u);
+  EXPECT_EQ(s.streamBytes, stored);
+  EXPECT_EQ(CheckImageFile(first, 1ull << 29, s), ImageFault::LargerThanTarget);
+
+  struct Case {
+    const char* what;
+    uint64_t volumeField;
+    const wchar_t* removed;
+    ImageFault expected;
+  } cases[] = {
+      {"the last volume missing", volume, L"BAKSYS.002", ImageFault::Unfinished},
+      {"a middle volume missing", volume, L"BAKSYS.001", ImageFault::Unfinished},
+      {"the header says one file", 0, nullptr, ImageFault::Unfinished},
+      {"an impossible volume size", 4096, nullptr, ImageFault::DamagedHeader},
+  };
+  for (const Case& c : cases) {
+    lay(c.volumeField);
+    if (c.removed) DeleteFileW((folder + L"\\" + c.removed).c_str());
+    EXPECT_EQ(CheckImageFile(first, 2ull << 30, s), c.expected) << c.what;
+  }
+  for (const wchar_t* name : {L"BAKSYS.GHO", L"BAKSYS.001", L"BAKSYS.002"}) DeleteFileW((folder + L"\\" + name).c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
 }  // namespace
