@@ -49,8 +49,10 @@ bool SplitPartitionDevice(const std::string& device, std::string& disk, int& num
 }
 
 std::vector<std::string> FatGrowCommand(const std::string& disk, int number, uint64_t partitionSectors) {
-    return {"/bin/fatresize", "--force-yes", "-n", std::to_string(number), "-s",
-            std::to_string((partitionSectors - 1) * 512), disk};
+    // The disk comes before -n: fatresize takes the arguments in order, and naming a block device sets the
+    // partition number to 1 (what it reads from the disk's name), whatever -n said before it.
+    return {"/bin/fatresize", "--force-yes", disk, "-n", std::to_string(number), "-s",
+            std::to_string((partitionSectors - 1) * 512)};
 }
 
 void KeepBootSectorIdentity(const unsigned char before[512], unsigned char after[512]) {
@@ -61,11 +63,23 @@ void KeepBootSectorIdentity(const unsigned char before[512], unsigned char after
     std::memcpy(after + from, before + from, 510 - from);
 }
 
+void KeepDiskBootCode(const unsigned char before[512], unsigned char after[512]) {
+    std::memcpy(after, before, kMbrTable);
+}
+
 int GrowFatVolume(const std::string& partitionDevice, uint64_t partitionSectors, const std::string& log) {
     std::string disk;
     int number = 0;
     if (!SplitPartitionDevice(partitionDevice, disk, number)) return -1;
+    unsigned char mbrBefore[512], mbrAfter[512];
+    bool haveMbr = ReadDeviceSector(disk, 0, mbrBefore);
     int code = WaitProgram(StartProgram(FatGrowCommand(disk, number, partitionSectors), -1, -1, log));
+    // The parted library puts its own boot code (and a new disk signature) into a disk sector 0 whose code
+    // area it finds blank: the disk keeps what it had there; the table stays as the tool left it.
+    if (haveMbr && ReadDeviceSector(disk, 0, mbrAfter) && std::memcmp(mbrBefore, mbrAfter, kMbrTable) != 0) {
+        KeepDiskBootCode(mbrBefore, mbrAfter);
+        WriteDeviceSector(disk, 0, mbrAfter);
+    }
     // fatresize wrote through the whole disk: what the partition's device holds in memory is stale.
     int fd = open(partitionDevice.c_str(), O_RDONLY);
     if (fd >= 0) {

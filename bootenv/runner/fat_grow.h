@@ -1,6 +1,7 @@
 // Growing a restored FAT16/FAT32 volume to fill a larger partition with fatresize (on the parted
 // library), which works on the whole disk and the partition's number and rewrites the boot sector.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,12 @@ std::vector<std::string> FatGrowCommand(const std::string& disk, int number, uin
 // fatresize writes a boot sector of its own making: the OEM name, serial number and volume label (and
 // the boot code, which must keep booting the restored system) are put back from the one before the grow.
 void KeepBootSectorIdentity(const unsigned char before[512], unsigned char after[512]);
+
+// Where the partition table starts in a disk's sector 0: before it lie the boot code and the disk signature.
+constexpr size_t kMbrTable = 446;
+
+// Puts the disk's boot code and signature from before the grow back into sector 0 as the tool left it.
+void KeepDiskBootCode(const unsigned char before[512], unsigned char after[512]);
 
 // The edge: runs fatresize on the partition's disk. Answers its exit code (-1 when it could not start
 // or the device name names no partition); its output goes to log.

@@ -53,13 +53,15 @@ bool GrowFat(const std::string& device, uint64_t startSector, uint64_t partition
         error = "the boot sector of " + device + " cannot be set after growing the file system";
         return false;
     }
-    if (code != 0 || FatUnusedSectors(sector, partitionSectors) > 2048) {
-        log.push_back("warning: the FAT file system could not be grown to the partition (fatresize exit " +
-                      std::to_string(code) + ": " + LastLines(toolLog, 1) + "); it keeps its size of " +
-                      std::to_string((partitionSectors - FatUnusedSectors(sector, partitionSectors)) / 2048) + " MB");
+    // The boot sector tells what happened: the tool's exit code also counts its notes on the partition table.
+    uint64_t unused = FatUnusedSectors(sector, partitionSectors);
+    std::string tool = "fatresize exit " + std::to_string(code) + ": " + LastLines(toolLog, 1);
+    if (unused > 2048) {
+        log.push_back("warning: the FAT file system could not be grown to the partition (" + tool + "); it keeps its size of " +
+                      std::to_string((partitionSectors - unused) / 2048) + " MB");
         return true;
     }
-    log.push_back("FAT file system grown to fill the partition");
+    log.push_back("FAT file system grown to fill the partition" + (code == 0 ? std::string() : " (" + tool + ")"));
     return true;
 }
 

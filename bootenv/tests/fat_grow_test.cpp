@@ -71,9 +71,10 @@ TEST(FatGrow, PartitionDeviceSplitsIntoDiskAndNumber) {
     }
 }
 
-// The size asked for is the partition's less one sector, in bytes, with the tool asking nothing.
+// The size asked for is the partition's less one sector, in bytes, with the tool asking nothing; the
+// partition number follows the disk (given before it, the disk's name would reset it to 1).
 TEST(FatGrow, CommandAsksForThePartitionLessOneSector) {
-    std::vector<std::string> expected = {"/bin/fatresize", "--force-yes", "-n", "2", "-s", "838860288", "/dev/sda"};
+    std::vector<std::string> expected = {"/bin/fatresize", "--force-yes", "/dev/sda", "-n", "2", "-s", "838860288"};
     EXPECT_EQ(FatGrowCommand("/dev/sda", 2, 1638400), expected);
 }
 
@@ -101,6 +102,20 @@ TEST(FatGrow, IdentityComesBackAfterTheToolRewroteTheBootSector) {
         EXPECT_EQ(after[510], 0x55);
         EXPECT_EQ(after[511], 0xAA);
     }
+}
+
+// Boot code and signature come back; the partition table and the end mark stay as the tool wrote them.
+TEST(FatGrow, DiskKeepsItsBootCodeAndTheToolsTable) {
+    unsigned char before[512], after[512];
+    for (int i = 0; i < 512; ++i) {
+        before[i] = static_cast<unsigned char>(i * 7);
+        after[i] = static_cast<unsigned char>(i * 13 + 1);
+    }
+    unsigned char expected[512];
+    std::memcpy(expected, before, 446);
+    std::memcpy(expected + 446, after + 446, 66);
+    KeepDiskBootCode(before, after);
+    EXPECT_EQ(std::memcmp(after, expected, 512), 0);
 }
 
 }  // namespace

@@ -877,6 +877,7 @@ def scenario_fatgrow(ctx):
     copy_range(img_part, 0, path, img_start * SECTOR, img_size * SECTOR)
     copy_range(sys_part, 0, path, sys_start * SECTOR, sys_size * SECTOR)
     os.unlink(sys_part)
+    copy_range(os.path.join(payload, "mbr.bin"), 0, path, 0, 440)  # boot code the grow must leave alone
     print(f"  disks ready in {time.monotonic() - started:.1f} s")
     extra = ["-drive", f"file={source},format=raw,if=ide,index=1,snapshot=on"]
     floppy = make_floppy(work, "bcd-hd0p2.img", [os.path.join(payload, "kwldr.mbr")], "hd0 2 file=/kwldr.mbr")
@@ -903,8 +904,13 @@ def scenario_fatgrow(ctx):
         boot_sector = f.read(SECTOR)
         f.seek((sys_start + le(boot_sector, 0x32, 2)) * SECTOR)
         copy = f.read(SECTOR)
-    check(mbr_after[446:512] == mbr[446:512] and images_boot_after == images_boot,
-          "the partition table and the image's partition are as they were")
+    # fatresize sets the partition's type to FAT32's (it was NTFS's before the restore); nothing else changes.
+    entry = 446 + 16
+    check(mbr_after[:entry + 4] == mbr[:entry + 4] and mbr_after[entry + 5:] == mbr[entry + 5:] and
+          images_boot_after == images_boot, "the partition table and the image's partition are as they were "
+          f"(sector 0 differs at {[i for i in range(SECTOR) if mbr[i] != mbr_after[i]][:8]}, the image's partition's "
+          f"boot sector at {[i for i in range(SECTOR) if images_boot[i] != images_boot_after[i]][:8]})")
+    check(mbr_after[entry + 4] in (0x0B, 0x0C), f"the partition's type is FAT32's ({mbr_after[entry + 4]:#04x})")
     total = le(boot_sector, 0x20, 4)
     check(le(boot_sector, 0x1C, 4) == sys_start, f"hidden sectors are {sys_start} (the image said 2048)")
     check(src_size < total <= sys_size and total + 2048 >= sys_size,
