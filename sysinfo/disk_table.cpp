@@ -26,6 +26,15 @@ constexpr size_t kPartitionInfoSize = 144;
 constexpr size_t kPartitionInfoStyle = 0;
 constexpr size_t kPartitionInfoStartingOffset = 8;
 constexpr size_t kPartitionInfoBootIndicator = 33;
+// DRIVE_LAYOUT_INFORMATION and PARTITION_INFORMATION, the forms Windows 2000 answers.
+constexpr size_t kLegacySignature = 4;
+constexpr size_t kLegacyFirstEntry = 8;
+constexpr size_t kLegacyEntrySize = 32;
+constexpr size_t kLegacyStartingOffset = 0;
+constexpr size_t kLegacyPartitionLength = 8;
+constexpr size_t kLegacyPartitionNumber = 20;
+constexpr size_t kLegacyPartitionType = 24;
+constexpr size_t kLegacyBootIndicator = 25;
 constexpr size_t kDiskExtentsSize = 32;
 constexpr size_t kExtentsCount = 0;
 constexpr size_t kFirstExtentDiskNumber = 8;
@@ -39,6 +48,14 @@ static_assert(offsetof(DRIVE_LAYOUT_INFORMATION_EX, Mbr) + offsetof(DRIVE_LAYOUT
                   kLayoutSignature, "signature");
 static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr) + offsetof(PARTITION_INFORMATION_MBR, BootIndicator) ==
                   kPartitionInfoBootIndicator, "boot indicator");
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION, Signature) == kLegacySignature, "legacy signature");
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION, PartitionEntry) == kLegacyFirstEntry, "legacy layout");
+static_assert(sizeof(PARTITION_INFORMATION) == kLegacyEntrySize, "legacy entry size");
+static_assert(offsetof(PARTITION_INFORMATION, StartingOffset) == kLegacyStartingOffset, "legacy offset");
+static_assert(offsetof(PARTITION_INFORMATION, PartitionLength) == kLegacyPartitionLength, "legacy length");
+static_assert(offsetof(PARTITION_INFORMATION, PartitionNumber) == kLegacyPartitionNumber, "legacy number");
+static_assert(offsetof(PARTITION_INFORMATION, PartitionType) == kLegacyPartitionType, "legacy type");
+static_assert(offsetof(PARTITION_INFORMATION, BootIndicator) == kLegacyBootIndicator, "legacy boot");
 static_assert(sizeof(VOLUME_DISK_EXTENTS) == kDiskExtentsSize, "extents");
 static_assert(offsetof(VOLUME_DISK_EXTENTS, Extents) + offsetof(DISK_EXTENT, DiskNumber) ==
                   kFirstExtentDiskNumber, "disk number");
@@ -60,16 +77,38 @@ bool QueryFirstExtentDisk(IDevice& volume, uint32_t& diskNumber) {
   return true;
 }
 
-bool QueryPartitionInfo(IDevice& volume, uint8_t (&info)[kPartitionInfoSize]) {
-  std::memset(info, 0, sizeof(info));
-  return volume.Request(IOCTL_DISK_GET_PARTITION_INFO_EX, info, sizeof(info));
+// The partition behind a volume: the extended request, or where it fails (Windows 2000 has none) the old one.
+bool QueryPartitionInfo(IDevice& volume, VolumePartition& partition) {
+  uint8_t info[kPartitionInfoSize] = {};
+  if (volume.Request(IOCTL_DISK_GET_PARTITION_INFO_EX, info, sizeof(info)))
+    return VolumePartitionFromInfoEx(info, sizeof(info), partition);
+  uint8_t legacy[kLegacyEntrySize] = {};
+  if (!volume.Request(IOCTL_DISK_GET_PARTITION_INFO, legacy, sizeof(legacy))) return false;
+  return VolumePartitionFromLegacyInfo(legacy, sizeof(legacy), partition);
 }
 
-// The disk's length in bytes; 0 when the request fails.
+// The disk's length in bytes; 0 when the request fails. Windows 2000 has no exact length request (its
+// geometry rounds down to whole cylinders), so there the length stays unknown.
 int64_t QueryDiskLength(IDevice& disk) {
   GET_LENGTH_INFORMATION length = {};
   if (!disk.Request(IOCTL_DISK_GET_LENGTH_INFO, &length, sizeof(length))) return 0;
   return length.Length.QuadPart;
+}
+
+// The disk's partitions, style and signature: the extended layout request, or where it fails (Windows 2000
+// has none) the old one; false when both fail.
+bool ReadLayout(IDevice& disk, std::vector<uint8_t>& buffer, DiskRecord& record) {
+  std::fill(buffer.begin(), buffer.end(), 0);
+  if (disk.Request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+    record.slots = ParseDriveLayout(buffer.data(), buffer.size());
+    record.mbr = ReadAt<uint32_t>(buffer.data(), kLayoutStyle) == PARTITION_STYLE_MBR;
+    record.signature = LayoutSignature(buffer.data(), buffer.size());
+    return true;
+  }
+  std::fill(buffer.begin(), buffer.end(), 0);
+  if (!disk.Request(IOCTL_DISK_GET_DRIVE_LAYOUT, buffer.data(), static_cast<DWORD>(buffer.size()))) return false;
+  record = DiskRecordFromLegacyLayout(buffer.data(), buffer.size());
+  return true;
 }
 
 void ReadLayouts(IDeviceIo& io, DiskTable& table) {
@@ -77,14 +116,9 @@ void ReadLayouts(IDeviceIo& io, DiskTable& table) {
   for (int n = 0; n < kMaxPhysicalDrives; ++n) {
     auto disk = io.Open(Format(L"\\\\.\\PhysicalDrive%d", n));
     if (!disk) break;
-    std::fill(buffer.begin(), buffer.end(), 0);
-    if (!disk->Request(IOCTL_DISK_GET_DRIVE_LAYOUT_EX, buffer.data(), static_cast<DWORD>(buffer.size())))
-      continue;
     DiskRecord record;
-    record.slots = ParseDriveLayout(buffer.data(), buffer.size());
+    if (!ReadLayout(*disk, buffer, record)) continue;
     record.number = n;
-    record.mbr = ReadAt<uint32_t>(buffer.data(), kLayoutStyle) == PARTITION_STYLE_MBR;
-    record.signature = LayoutSignature(buffer.data(), buffer.size());
     record.size = QueryDiskLength(*disk);
     table.push_back(std::move(record));
   }
@@ -96,12 +130,11 @@ void AssignLetters(IDeviceIo& io, DiskTable& table) {
     if (!volume) continue;
     if (io.DriveType(Format(L"%c:\\", letter)) != DRIVE_FIXED) continue;
     uint32_t disk = 0;
-    uint8_t info[kPartitionInfoSize];
-    if (!QueryFirstExtentDisk(*volume, disk) || !QueryPartitionInfo(*volume, info)) continue;
+    VolumePartition partition;
+    if (!QueryFirstExtentDisk(*volume, disk) || !QueryPartitionInfo(*volume, partition)) continue;
     if (disk >= table.size()) continue;
-    int64_t offset = ReadAt<int64_t>(info, kPartitionInfoStartingOffset);
     for (PartitionSlot& slot : table[disk].slots) {
-      if (slot.startingOffset == offset) {
+      if (slot.startingOffset == partition.startingOffset) {
         slot.letter = letter;
         break;
       }
@@ -126,6 +159,44 @@ std::vector<PartitionSlot> ParseDriveLayout(const uint8_t* buffer, size_t size) 
     slots.push_back(slot);
   }
   return slots;
+}
+
+DiskRecord DiskRecordFromLegacyLayout(const uint8_t* buffer, size_t size) {
+  DiskRecord record;
+  record.mbr = true;
+  if (size < kLegacyFirstEntry) return record;
+  record.signature = ReadAt<uint32_t>(buffer, kLegacySignature);
+  for (int i = 0; i < kLayoutEntriesExamined; ++i) {
+    size_t entry = kLegacyFirstEntry + static_cast<size_t>(i) * kLegacyEntrySize;
+    if (entry + kLegacyEntrySize > size) break;
+    uint8_t type = buffer[entry + kLegacyPartitionType];
+    // Empty slots and extended containers are not partitions the imaging tool counts.
+    if (ReadAt<uint32_t>(buffer, entry + kLegacyPartitionNumber) == 0 || type == PARTITION_ENTRY_UNUSED ||
+        IsContainerPartition(type))
+      continue;
+    PartitionSlot slot;
+    slot.startingOffset = ReadAt<int64_t>(buffer, entry + kLegacyStartingOffset);
+    slot.length = ReadAt<int64_t>(buffer, entry + kLegacyPartitionLength);
+    slot.active = buffer[entry + kLegacyBootIndicator] != 0;
+    record.slots.push_back(slot);
+  }
+  return record;
+}
+
+bool VolumePartitionFromInfoEx(const uint8_t* buffer, size_t size, VolumePartition& out) {
+  if (size < kPartitionInfoSize) return false;
+  out.mbr = ReadAt<uint32_t>(buffer, kPartitionInfoStyle) == PARTITION_STYLE_MBR;
+  out.startingOffset = ReadAt<int64_t>(buffer, kPartitionInfoStartingOffset);
+  out.bootIndicator = out.mbr && buffer[kPartitionInfoBootIndicator] != 0;
+  return true;
+}
+
+bool VolumePartitionFromLegacyInfo(const uint8_t* buffer, size_t size, VolumePartition& out) {
+  if (size < kLegacyEntrySize) return false;
+  out.mbr = true;
+  out.startingOffset = ReadAt<int64_t>(buffer, kLegacyStartingOffset);
+  out.bootIndicator = buffer[kLegacyBootIndicator] != 0;
+  return true;
 }
 
 uint32_t LayoutSignature(const uint8_t* buffer, size_t size) {
@@ -236,10 +307,10 @@ int32_t GetVolumeDiskNumber(wchar_t letter) {
 int32_t GetPartitionBootFlag(wchar_t letter) {
   auto volume = DeviceIo().Open(VolumeDeviceName(letter));
   if (!volume) return -1;
-  uint8_t info[kPartitionInfoSize];
-  if (!QueryPartitionInfo(*volume, info)) return -1;
-  if (ReadAt<uint32_t>(info, kPartitionInfoStyle) != PARTITION_STYLE_MBR) return 1;
-  return info[kPartitionInfoBootIndicator];
+  VolumePartition partition;
+  if (!QueryPartitionInfo(*volume, partition)) return -1;
+  if (!partition.mbr) return 1;
+  return partition.bootIndicator ? 1 : 0;
 }
 
 bool VolumeMountedAtLetter(const std::wstring& volumeGuidPath, wchar_t letter) {
@@ -302,10 +373,10 @@ bool VolumeIsBitLocker(wchar_t letter) {
   if (!volume) return false;
   // The disk shows what is stored; an unlocked volume may show its file system's own sector instead.
   uint32_t diskNumber = 0;
-  uint8_t info[kPartitionInfoSize];
-  if (QueryFirstExtentDisk(*volume, diskNumber) && QueryPartitionInfo(*volume, info)) {
+  VolumePartition partition;
+  if (QueryFirstExtentDisk(*volume, diskNumber) && QueryPartitionInfo(*volume, partition)) {
     auto disk = io.Open(Format(L"\\\\.\\PhysicalDrive%u", diskNumber));
-    if (disk && FirstSectorIsBitLocker(*disk, ReadAt<int64_t>(info, kPartitionInfoStartingOffset))) return true;
+    if (disk && FirstSectorIsBitLocker(*disk, partition.startingOffset)) return true;
   }
   return FirstSectorIsBitLocker(*volume, 0);
 }

@@ -44,6 +44,21 @@ constexpr int kLayoutEntriesExamined = 30;
 std::vector<PartitionSlot> ParseDriveLayout(const uint8_t* buffer, size_t size);
 // The MBR disk signature of a raw layout buffer; 0 for GPT or a buffer too short to hold it.
 uint32_t LayoutSignature(const uint8_t* buffer, size_t size);
+// The disk as a raw DRIVE_LAYOUT_INFORMATION buffer describes it (the request Windows 2000 has; MBR only):
+// signature, and the numbered partitions of the first 30 entries (entries at 8, 32 bytes apart), leaving out
+// empty slots and extended containers. Number and size are not in the buffer: -1 and 0.
+DiskRecord DiskRecordFromLegacyLayout(const uint8_t* buffer, size_t size);
+
+// What the partition requests tell of the partition behind a volume.
+struct VolumePartition {
+  bool mbr = true;
+  int64_t startingOffset = 0;
+  bool bootIndicator = false;
+};
+// From a raw PARTITION_INFORMATION_EX (144 bytes) and from a raw PARTITION_INFORMATION (32 bytes, always
+// MBR); false when the buffer is too short.
+bool VolumePartitionFromInfoEx(const uint8_t* buffer, size_t size, VolumePartition& out);
+bool VolumePartitionFromLegacyInfo(const uint8_t* buffer, size_t size, VolumePartition& out);
 // The place of a lettered partition in a table; false when the letter is not there, lies in the record of
 // another disk than diskNumber (the volume's own, as its extent names it), or its disk's signature or size
 // is unknown (a GPT disk, a failed length request).

@@ -49,6 +49,22 @@ class SimDevice : public IDevice {
 
  private:
   bool Answer(DWORD code, DWORD outSize, std::vector<uint8_t>& bytes) {
+    if (machine_ != nullptr && machine_->onlyWin2000Requests &&
+        (code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX || code == IOCTL_DISK_GET_PARTITION_INFO_EX ||
+         code == IOCTL_DISK_GET_LENGTH_INFO))
+      return false;  // ERROR_INVALID_FUNCTION
+    if (disk_ && code == IOCTL_DISK_GET_DRIVE_LAYOUT) {
+      if (disk_->layoutFails || disk_->style != 0) return false;
+      size_t needed = 8 + 32 * (disk_->entries.empty() ? 1 : disk_->entries.size());
+      if (needed > outSize) return false;
+      bytes = SimulatedMachine::LegacyLayoutBytes(*disk_, outSize);
+      return true;
+    }
+    if (volume_ && code == IOCTL_DISK_GET_PARTITION_INFO) {
+      if (volume_->partitionInfoFails || volume_->style != 0 || outSize < 32) return false;
+      bytes = SimulatedMachine::LegacyPartitionInfoBytes(*volume_, VolumeLength());
+      return true;
+    }
     if (disk_ && code == IOCTL_DISK_GET_DRIVE_LAYOUT_EX) {
       if (disk_->layoutFails) return false;
       size_t needed = 48 + 144 * (disk_->entries.empty() ? 1 : disk_->entries.size());
@@ -73,6 +89,16 @@ class SimDevice : public IDevice {
       return true;
     }
     return false;
+  }
+
+  // The length of the partition a volume lies on, as its disk lists it; 0 when not listed.
+  int64_t VolumeLength() const {
+    if (machine_ == nullptr || volume_->disk < 0 || static_cast<size_t>(volume_->disk) >= machine_->disks.size())
+      return 0;
+    for (const SimPartition& p : machine_->disks[volume_->disk].entries) {
+      if (p.partitionNumber != 0 && p.startingOffset == volume_->startingOffset) return p.length;
+    }
+    return 0;
   }
 
   const SimDisk* disk_;
@@ -178,6 +204,11 @@ bool ApplyMachineKey(MachineDescription& m, const std::wstring& key, const std::
     if (v == L"ok") { m.restartTool = RestartTool::Works; return true; }
     if (v == L"missing") { m.restartTool = RestartTool::Missing; return true; }
     if (v == L"fails") { m.restartTool = RestartTool::Fails; return true; }
+    return false;
+  }
+  if (key == L"ioctl") {
+    if (v == L"ex") { m.onlyWin2000Requests = false; return true; }
+    if (v == L"win2000") { m.onlyWin2000Requests = true; return true; }
     return false;
   }
   if (key != L"firmware") return false;
@@ -373,7 +404,7 @@ std::unique_ptr<IDevice> SimulatedMachine::Open(const std::wstring& deviceName) 
   if (deviceName.size() == 6 && deviceName.compare(0, 4, L"\\\\.\\") == 0 && deviceName[5] == L':') {
     const SimVolume* v = VolumeByLetter(deviceName[4]);
     if (v == nullptr || v->openFails) return nullptr;
-    return std::make_unique<SimDevice>(nullptr, v);
+    return std::make_unique<SimDevice>(nullptr, v, &m_);
   }
   return nullptr;
 }
@@ -433,6 +464,36 @@ std::vector<uint8_t> SimulatedMachine::LayoutBytes(const SimDisk& disk, size_t b
       b[e + 34] = 1;
     }
   }
+  return b;
+}
+
+std::vector<uint8_t> SimulatedMachine::LegacyLayoutBytes(const SimDisk& disk, size_t bufferSize) {
+  std::vector<uint8_t> b(bufferSize, 0);
+  WriteAt<uint32_t>(b, 0, static_cast<uint32_t>(disk.entries.size()));
+  WriteAt<uint32_t>(b, 4, disk.signature);
+  for (size_t i = 0; i < disk.entries.size(); ++i) {
+    size_t e = 8 + i * 32;
+    if (e + 32 > bufferSize) break;
+    const SimPartition& p = disk.entries[i];
+    WriteAt<int64_t>(b, e + 0, p.startingOffset);
+    WriteAt<int64_t>(b, e + 8, p.length);
+    WriteAt<uint32_t>(b, e + 16, static_cast<uint32_t>(p.startingOffset / 512));
+    WriteAt<uint32_t>(b, e + 20, p.partitionNumber);
+    b[e + 24] = p.partitionType;
+    b[e + 25] = p.bootIndicator ? 1 : 0;
+    b[e + 26] = p.partitionNumber != 0 ? 1 : 0;
+  }
+  return b;
+}
+
+std::vector<uint8_t> SimulatedMachine::LegacyPartitionInfoBytes(const SimVolume& v, int64_t length) {
+  std::vector<uint8_t> b(32, 0);
+  WriteAt<int64_t>(b, 0, v.startingOffset);
+  WriteAt<int64_t>(b, 8, length);
+  WriteAt<uint32_t>(b, 16, static_cast<uint32_t>(v.startingOffset / 512));
+  b[24] = 0x07;
+  b[25] = v.bootIndicator ? 1 : 0;
+  b[26] = 1;
   return b;
 }
 

@@ -60,6 +60,7 @@ struct MachineDescription {
   std::vector<CommandFault> commandFaults;  // in file order; the first that matches a command line applies
   uint64_t memoryBytes = 0;          // physical memory; 0: the system's own
   RestartTool restartTool = RestartTool::Works;  // how the restart command fares
+  bool onlyWin2000Requests = false;  // the layout, partition and length requests of XP and later fail
 };
 
 // The fault of the first entry whose text a command line holds; null for none.
@@ -90,6 +91,9 @@ class SimulatedMachine : public IDeviceIo {
   static int64_t DiskLength(const SimDisk& disk);
   static std::vector<uint8_t> ExtentsBytes(const SimVolume& v);
   static std::vector<uint8_t> PartitionInfoBytes(const SimVolume& v);
+  // The Windows 2000 forms: DRIVE_LAYOUT_INFORMATION and PARTITION_INFORMATION (length: the partition's).
+  static std::vector<uint8_t> LegacyLayoutBytes(const SimDisk& disk, size_t bufferSize);
+  static std::vector<uint8_t> LegacyPartitionInfoBytes(const SimVolume& v, int64_t length);
 
  private:
   MachineDescription m_;

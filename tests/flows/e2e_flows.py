@@ -29,7 +29,7 @@ IMAGE_SIZE = 100 * MIB          # the smallest size the checks accept
 BACKUP_ID = "{12310282-F678-420E-A313-468C5687342A}"
 REINSTALL_ID = "{A3B315FE-ADCA-4FB0-848C-EB3529FF0340}"
 RESTART = 'restart "cmd /c shutdown -r -t 0"'
-RELEASES = {"winxp": "winxp", "win7": "win7", "win2008r2": "win2008r2", "win81": "win81", "win10": "win10"}
+RELEASES = {"win2000": "win2k", "winxp": "winxp", "win7": "win7", "win2008r2": "win2008r2", "win81": "win81", "win10": "win10"}
 
 # Catalogue: (name, file name, size, served, hash kind, rate limit per connection in bytes/s, content).
 # content: "image" serves one of our image files (the checks before the ready question read its header),
@@ -1015,6 +1015,18 @@ wait-page 0 10
     F.check(rig.c_file("kxldr.mbr") is None and rig.c_file("kwldr.mbr") is None, "no loader boot sectors")
     F.check(rig.c_file("ghost._KX") == restore_job("2:2\\VRLN\\Download\\sys7.gho", "1:1"), "reinstall job")
     F.check(t.has(msgbox_line("提示", 4, reinstall_question("2:2", "1:1"), "IDNO")), "ready question")
+
+    # Windows 2000, whose system lacks the disk requests of XP and later: the table is read through the old
+    # ones, so the reinstall reaches its question with the same addresses; the disks' lengths are unknown
+    # there, so the job goes without its identity file.
+    t = rig.run("win2000", "win2000", "[machine]\nioctl = win2000\n" + TWO_DISKS,
+                reinstall_kept.replace("answer IDNO\nclick-row", "answer IDNO\nanswer IDNO\nclick-row"),
+                before=boot_ini)
+    F.check(not any("读取分区发生错误" in b[2] for b in t.msgboxes()), "no partition error: %s" % t.msgboxes())
+    F.check(t.has(msgbox_line("提示", 4, reinstall_question("2:2", "1:1"), "IDNO")), "ready question")
+    F.check(rig.c_file("ghost._KX") == restore_job("2:2\\VRLN\\Download\\sys7.gho", "1:1"), "reinstall job")
+    F.check(rig.c_file("KX.vid") is None, "no identity file without the disks' lengths")
+    F.check("C:\\kxldr=Vorlane" in (rig.c_file("boot.ini") or b"").decode("latin-1"), "boot.ini entry")
 
     # Windows 7 as Wine 8 reports it (a server product type) and as "win2008r2" (a workstation): BCD.
     for release in ("win7", "win2008r2"):

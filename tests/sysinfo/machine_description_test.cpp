@@ -88,6 +88,7 @@ TEST(MachineDescription, RejectsMalformedLinesNamingThem) {
       {L"[machine]\nmemory=0\n", L"line 2"},
       {L"[machine]\nmemory=lots\n", L"line 2"},
       {L"[machine]\nshutdown=sometimes\n", L"line 2"},
+      {L"[machine]\nioctl=vista\n", L"line 2"},
       {L"[volume C]\noem=-FVE-FS-X\n", L"line 2"},     // more than eight characters
       {L"[volume C]\nbootsector=maybe\n", L"line 2"},
   };
