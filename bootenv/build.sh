@@ -28,7 +28,8 @@ if kernel_pkg=$(apt-cache depends linux-image-686:i386 2>/dev/null | sed -n 's/^
 fi
 [ -n "$kernel_pkg" ] || { echo "bootenv: cannot find the i386 kernel package (run apt-get update)" >&2; exit 1; }
 packages=("$kernel_pkg" busybox-static ntfs-3g libntfs-3g89 partclone libc6 libgcc-s1 libblkid1 libext2fs2
-  libncursesw6 libtinfo6 libssl3 libuuid1 libcom-err2 zlib1g zlib1g-dev ntfs-3g-dev libzstd1 libzstd-dev libssl-dev libdeflate-dev)
+  libncursesw6 libtinfo6 libssl3 libuuid1 libcom-err2 zlib1g zlib1g-dev ntfs-3g-dev libzstd1 libzstd-dev libssl-dev libdeflate-dev
+  fatresize libparted2 libparted-fs-resize0 libdevmapper1.02.1 libselinux1 libudev1 libpcre2-8-0)
 missing=()
 for p in "${packages[@]}"; do
   ls "$cache/${p}_"*_i386.deb >/dev/null 2>&1 || missing+=("$p:i386")
@@ -87,7 +88,7 @@ install -m 755 "$work/vorlane-ntfswrite" "$stage/bin/vorlane-ntfswrite"
 install -m 755 "$work/vorlane-ntfsread" "$stage/bin/vorlane-ntfsread"
 tools=(bin/ntfs-3g bin/ntfsfix bin/ntfsinfo sbin/ntfsclone sbin/ntfsresize sbin/ntfslabel
   usr/sbin/partclone.ntfs usr/sbin/partclone.fat usr/sbin/partclone.restore usr/sbin/partclone.info
-  usr/sbin/partclone.chkimg)
+  usr/sbin/partclone.chkimg usr/sbin/fatresize)
 for t in "${tools[@]}"; do
   cp "$pkgroot/$t" "$stage/bin/"
 done

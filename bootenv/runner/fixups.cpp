@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "fat_grow.h"
 #include "system.h"
 
 namespace vorlane {
@@ -31,6 +32,36 @@ bool WriteBootSectorAndCopy(const std::string& device, const unsigned char secto
     if (std::optional<uint64_t> backup = BackupBootSectorOf(sector, partitionSectors)) {
         if (!WriteDeviceSector(device, *backup, sector)) log.push_back("warning: the copy of the boot sector could not be written");
     }
+    return true;
+}
+
+// Grows the FAT volume whose boot sector (already placed) is before with fatresize, then puts back what
+// the tool rewrote in the boot sector besides the volume's layout, and the placement. A volume that stays
+// as it was is reported and kept; false only when the boot sector cannot be written back.
+bool GrowFat(const std::string& device, uint64_t startSector, uint64_t partitionSectors, const DiskGeometry& geometry,
+             const unsigned char before[512], std::vector<std::string>& log, std::string& error) {
+    const std::string toolLog = "/tmp/fatresize.log";
+    int code = GrowFatVolume(device, partitionSectors, toolLog);
+    unsigned char sector[512];
+    if (!ReadDeviceSector(device, 0, sector) || DetectFileSystem(sector) != "fat") {
+        error = "the boot sector of " + device + " cannot be read after growing the file system";
+        return false;
+    }
+    KeepBootSectorIdentity(before, sector);
+    if (!SetBootSectorPlacement(sector, startSector, geometry) ||
+        !WriteBootSectorAndCopy(device, sector, partitionSectors, log, error)) {
+        error = "the boot sector of " + device + " cannot be set after growing the file system";
+        return false;
+    }
+    // The boot sector tells what happened: the tool's exit code also counts its notes on the partition table.
+    uint64_t unused = FatUnusedSectors(sector, partitionSectors);
+    std::string tool = "fatresize exit " + std::to_string(code) + ": " + LastLines(toolLog, 1);
+    if (unused > 2048) {
+        log.push_back("warning: the FAT file system could not be grown to the partition (" + tool + "); it keeps its size of " +
+                      std::to_string((partitionSectors - unused) / 2048) + " MB");
+        return true;
+    }
+    log.push_back("FAT file system grown to fill the partition" + (code == 0 ? std::string() : " (" + tool + ")"));
     return true;
 }
 
@@ -89,6 +120,7 @@ bool FixUpRestoredPartition(const std::string& device, uint64_t startSector, uin
     log.push_back("boot sector set for the partition at sector " + std::to_string(startSector) + " (" +
                   std::to_string(geometry.heads) + " heads, " + std::to_string(geometry.sectorsPerTrack) +
                   " sectors per track)");
+    if (FatUnusedSectors(sector, partitionSectors) > 2048) return GrowFat(device, startSector, partitionSectors, geometry, sector, log, error);
     if (NtfsUnusedSectors(sector, partitionSectors) <= 2048) return true;
     // ntfsresize asks nothing with --force; without a size it grows the volume to the device.
     int code = WaitProgram(StartProgram({"/bin/ntfsresize", "--force", "--force", "--no-progress-bar", device}, -1, -1,

@@ -29,9 +29,10 @@ std::optional<uint64_t> BackupBootSectorOf(const unsigned char sector[512], uint
 // Sectors of the partition the NTFS volume leaves unused at its end (0 for other kinds).
 uint64_t NtfsUnusedSectors(const unsigned char sector[512], uint64_t partitionSectors);
 
-// The edge: fixes the boot sector and its copy on the device, and grows an NTFS volume that is more than
-// a megabyte smaller than the partition with ntfsresize. Steps taken and warnings go to log; answers
-// false with error only when the boot sector itself could not be fixed.
+// The edge: fixes the boot sector and its copy on the device, and grows a volume that is more than a
+// megabyte smaller than the partition: NTFS with ntfsresize, FAT16/FAT32 with fatresize (fat_grow.h).
+// Steps taken and warnings go to log; answers false with error only when the boot sector itself could
+// not be fixed.
 bool FixUpRestoredPartition(const std::string& device, uint64_t startSector, uint64_t partitionSectors,
                             const DiskGeometry& geometry, std::vector<std::string>& log, std::string& error);
 

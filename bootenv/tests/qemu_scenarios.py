@@ -18,11 +18,15 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
   sector63 the image taken at sector 2048 restored onto a larger partition at sector 63 of another disk:
            files byte-identical, hidden sectors 63 in the boot sector and its copy, the volume fills the
            partition
+  fatgrow  a FAT32 volume saved from a 300 MB partition at sector 2048 and restored onto a 400 MB partition
+           (the disk's second, at an odd start): files byte-identical, the volume grown to fill the partition
+           and consistent for fsck.fat, hidden sectors right, the partition table and the first partition
+           untouched
   threedisks  the image's disk counted 2 by the job but second of three in Linux order (a decoy image at the
            same path lies on the first): the identity file picks the right one
   fatsplit a FAT32 system on a second disk saved onto a FAT32 partition in volumes (the job's -split=8),
            read back whole, then restored from the volumes onto the job's larger partition: files
-           byte-identical, hidden sectors set, the volume consistent (fsck.fat)
+           byte-identical, hidden sectors set, the volume grown to fill it and consistent (fsck.fat)
   fatsplit4g (run by name only: about 24 minutes under TCG) the same from an NTFS partition holding over
            4 GiB of incompressible data and no -split: the image is split into volumes of 4 GiB less 1 MiB, FAT32's
            limit; the partition to save lies on a second disk built once into the work folder's cache
@@ -813,6 +817,118 @@ def scenario_threedisks(ctx):
     shutil.rmtree(base)
 
 
+def fat32_disk(path, start, size, label, files):
+    """A disk image with one FAT32 partition at start (sectors) of size sectors holding files (through mtools)."""
+    with open(path, "wb") as f:
+        f.truncate((start + size) * SECTOR + MiB)
+    table = f"label: dos\nlabel-id: 0x46415432\nstart={start}, size={size}, type=c\n"
+    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    run("mkfs.fat", "-F", "32", "-h", str(start), "-n", label, "--offset", str(start), path, str(size * SECTOR // 1024))
+    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+    where = f"{path}@@{start * SECTOR}"
+    for folder in sorted({os.path.dirname(n) for n in files}):
+        parts = folder.strip("/").split("/")
+        for i in range(1, len(parts) + 1):
+            subprocess.run(["mmd", "-D", "s", "-i", where, "::/" + "/".join(parts[:i])], env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    tmp = path + ".put"
+    for name, data in files.items():
+        with open(tmp, "wb") as f:
+            f.write(data)
+        run("mcopy", "-i", where, tmp, "::" + name, env=env)
+    os.unlink(tmp)
+
+
+def scenario_fatgrow(ctx):
+    print("scenario fatgrow: a FAT32 volume saved from a 300 MB partition at sector 2048, restored onto the "
+          "second partition (400 MB, odd start) of another disk; the volume is grown to fill it")
+    payload, work = ctx["payload"], ctx["work"]
+    base = os.path.join(work, "fatgrow")
+    shutil.rmtree(base, ignore_errors=True)  # what a failed earlier run left
+    os.makedirs(base)
+    started = time.monotonic()
+    # fatresize leaves FAT32 volumes of fewer clusters than 300 MB's alone.
+    src_size = 300 * MiB // SECTOR
+    files = dict(list(sample_files(14).items())[::3])
+    source = os.path.join(base, "source.img")
+    fat32_disk(source, 2048, src_size, "FATSOURCE", files)
+    with open(source, "rb") as f:
+        f.seek(2048 * SECTOR)
+        source_boot = f.read(SECTOR)
+    # The job's disk: partition 1 NTFS for the image (first, so a tool that took the wrong partition would
+    # show), partition 2 the target at an odd start, larger than the source's.
+    img_start, img_size = 2048, 96 * MiB // SECTOR
+    sys_start, sys_size = img_start + img_size + 4159, 400 * MiB // SECTOR
+    path = os.path.join(base, "disk.img")
+    with open(path, "wb") as f:
+        f.truncate((sys_start + sys_size) * SECTOR + MiB)
+    table = (f"label: dos\nlabel-id: 0x46475257\nstart={img_start}, size={img_size}, type=7\n"
+             f"start={sys_start}, size={sys_size}, type=7, bootable\n")
+    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    img_part, sys_part = os.path.join(base, "images.img"), os.path.join(base, "sys.img")
+    Disk.format(img_part, img_start, img_size, "images")
+    Disk.format(sys_part, sys_start, sys_size, "system")
+    sysfs = Ntfs(sys_part)
+    sysfs.put("/old.txt", b"the system before the restore")
+    for name in ("KW.lsn", "kwldr", "kwldr.mbr", "KX.lsn", "kxldr", "kxldr.mbr"):
+        with open(os.path.join(payload, name), "rb") as f:
+            sysfs.put("/" + name, f.read())
+    sysfs.put("/Ghost.ba_", BACKUP_JOB.replace(b'src="1:1",dst="1:2', b'src="2:1",dst="1:1'))
+    sysfs.put("/ghost._KX", RESTORE_JOB.replace(b'src="1:2', b'src="1:1').replace(b'dst="1:1"', b'dst="1:2"'))
+    copy_range(img_part, 0, path, img_start * SECTOR, img_size * SECTOR)
+    copy_range(sys_part, 0, path, sys_start * SECTOR, sys_size * SECTOR)
+    os.unlink(sys_part)
+    copy_range(os.path.join(payload, "mbr.bin"), 0, path, 0, 440)  # boot code the grow must leave alone
+    print(f"  disks ready in {time.monotonic() - started:.1f} s")
+    extra = ["-drive", f"file={source},format=raw,if=ide,index=1,snapshot=on"]
+    floppy = make_floppy(work, "bcd-hd0p2.img", [os.path.join(payload, "kwldr.mbr")], "hd0 2 file=/kwldr.mbr")
+    text, backup_seconds = boot(work, path, floppy, "fatgrow-backup", extra=extra)
+    expect_in(text, "read back from the disk and is complete", "the FAT32 image was read back and checked whole")
+    with open(path, "rb") as f:
+        mbr = f.read(SECTOR)
+        f.seek(img_start * SECTOR)
+        images_boot = f.read(SECTOR)
+    floppy = make_floppy(work, "bcd-kx-hd0p2.img", [os.path.join(payload, "kxldr.mbr")], "hd0 2 file=/kxldr.mbr")
+    text, restore_seconds = boot(work, path, floppy, "fatgrow-restore", extra=extra)
+    expect_in(text, "now holds the system from the image", "the restore is reported done")
+    expect_in(text, "FAT file system grown to fill the partition", "the environment says the volume was grown")
+    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+    where = f"{path}@@{sys_start * SECTOR}"
+    same = all(subprocess.run(["mtype", "-i", where, "::" + name], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=env).stdout == data for name, data in files.items())
+    check(same, f"all {len(files)} files are byte-identical on the restored FAT32 partition")
+    with open(path, "rb") as f:
+        mbr_after = f.read(SECTOR)
+        f.seek(img_start * SECTOR)
+        images_boot_after = f.read(SECTOR)
+        f.seek(sys_start * SECTOR)
+        boot_sector = f.read(SECTOR)
+        f.seek((sys_start + le(boot_sector, 0x32, 2)) * SECTOR)
+        copy = f.read(SECTOR)
+    # fatresize sets the partition's type to FAT32's (it was NTFS's before the restore); nothing else changes.
+    entry = 446 + 16
+    check(mbr_after[:entry + 4] == mbr[:entry + 4] and mbr_after[entry + 5:] == mbr[entry + 5:] and
+          images_boot_after == images_boot, "the partition table and the image's partition are as they were "
+          f"(sector 0 differs at {[i for i in range(SECTOR) if mbr[i] != mbr_after[i]][:8]}, the image's partition's "
+          f"boot sector at {[i for i in range(SECTOR) if images_boot[i] != images_boot_after[i]][:8]})")
+    check(mbr_after[entry + 4] in (0x0B, 0x0C), f"the partition's type is FAT32's ({mbr_after[entry + 4]:#04x})")
+    total = le(boot_sector, 0x20, 4)
+    check(le(boot_sector, 0x1C, 4) == sys_start, f"hidden sectors are {sys_start} (the image said 2048)")
+    check(src_size < total <= sys_size and total + 2048 >= sys_size,
+          f"the volume fills the partition ({total} of {sys_size} sectors; the image's was {le(source_boot, 0x20, 4)})")
+    check(boot_sector[3:11] == source_boot[3:11] and boot_sector[0x43:0x52] == source_boot[0x43:0x52] and
+          boot_sector[0x5A:0x200] == source_boot[0x5A:0x200], "name, serial, label and boot code are the image's")
+    check(copy == boot_sector, "the boot sector's copy is the same")
+    part = os.path.join(base, "restored.img")
+    copy_range(path, sys_start * SECTOR, part, 0, sys_size * SECTOR)
+    r = subprocess.run(["fsck.fat", "-n", part], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    check(r.returncode == 0, "fsck.fat finds the grown volume consistent" +
+          ("" if r.returncode == 0 else ": " + r.stdout.decode(errors="replace")[-300:]))
+    print(f"  figure: backup boot {backup_seconds:.1f} s, restore boot {restore_seconds:.1f} s, "
+          f"scenario {time.monotonic() - started:.1f} s")
+    shutil.rmtree(base)
+
+
 def copy_sparse(src, dst, dst_off):
     """Copies a file's data (its holes skipped) into a region of another that reads as zeros."""
     chunk = 4 * MiB
@@ -1013,10 +1129,9 @@ def check_restored_fat(disk, start, sectors, source, files):
         old_total = le(f.read(SECTOR), 0x20, 4)
     total = le(boot_sector, 0x20, 4)
     check(le(boot_sector, 0x1C, 4) == start, f"hidden sectors are {start} (the image said 2048)")
-    # No maintained tool grows FAT safely here (docs/image-format.md, "After a restore"): the volume keeps
-    # the image's size inside the larger partition.
-    check(total == old_total and total < sectors,
-          f"the volume keeps the image's size ({total} sectors in a partition of {sectors})")
+    # The restore grows the volume to fill the larger partition (docs/image-format.md, "After a restore").
+    check(old_total < total <= sectors and total + 2048 >= sectors,
+          f"the volume fills the partition ({total} of {sectors} sectors; the image's was {old_total})")
     part = disk + ".fat"
     extract_sparse(disk, start * SECTOR, sectors * SECTOR, part)
     r = subprocess.run(["fsck.fat", "-n", part], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -1085,7 +1200,7 @@ def file_sha256(path):
 SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr,
              "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt,
              "noinit": scenario_noinit, "nomarker": scenario_nomarker, "threedisks": scenario_threedisks, "sector63": scenario_sector63,
-             "fatsplit": scenario_fatsplit, "fatsplit4g": scenario_fatsplit4g}
+             "fatsplit": scenario_fatsplit, "fatsplit4g": scenario_fatsplit4g, "fatgrow": scenario_fatgrow}
 
 
 def main():
@@ -1094,7 +1209,7 @@ def main():
         return 2
     payload, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "restore", "corrupt",
-                             "hibernated", "fatsplit"]
+                             "hibernated", "fatsplit", "fatgrow"]
     os.makedirs(work, exist_ok=True)
     ctx = {"payload": payload, "work": work, "disk": Disk(work)}
     total = time.monotonic()
