@@ -53,6 +53,19 @@ bool SettleIdentity(bool known, const JobIdentity& identity, SetPlan& plan) {
   return !known || JobIdentityBytes(identity, plan.identity);
 }
 
+// The set's files of the kind: payloads, job, identity file and a fresh start record.
+void NameSet(SetPlan& plan, EntryKind kind, BootStyle style) {
+  const BootConfig& c = TheBootConfig;
+  bool backup = kind == EntryBackup;
+  plan.kind = kind;
+  AddPayloads(plan, backup ? c.backupSetIds : c.reinstallSetIds, backup ? c.backupSetNames : c.reinstallSetNames,
+              style);
+  plan.jobName = backup ? c.backupJobName : c.reinstallJobName;
+  plan.identityName = backup ? c.backupIdentityName : c.reinstallIdentityName;
+  plan.recordName = backup ? c.backupStartRecordName : c.reinstallStartRecordName;
+  plan.record = StartRecordBytes();
+}
+
 bool SettleRestore(const std::wstring& image, BootStyle style, SetPlan& plan, std::wstring& failure) {
   const BootConfig& c = TheBootConfig;
   std::wstring src = GhostFileName(image, c.systemDrive);
@@ -62,12 +75,7 @@ bool SettleRestore(const std::wstring& image, BootStyle style, SetPlan& plan, st
   JobIdentity identity;
   if (!SettleIdentity(RestoreIdentity(image, c.systemDrive, identity), identity, plan))
     return Refuse(failure, kNotInCodePage);
-  plan.kind = EntryReinstall;
-  AddPayloads(plan, c.reinstallSetIds, c.reinstallSetNames, style);
-  plan.jobName = c.reinstallJobName;
-  plan.identityName = c.reinstallIdentityName;
-  plan.recordName = c.reinstallStartRecordName;
-  plan.record = StartRecordBytes();
+  NameSet(plan, EntryReinstall, style);
   return true;
 }
 
@@ -80,12 +88,7 @@ bool SettleBackup(const std::wstring& destination, BootStyle style, SetPlan& pla
   JobIdentity identity;
   if (!SettleIdentity(BackupIdentity(c.systemDrive, destination, identity), identity, plan))
     return Refuse(failure, kNotInCodePage);
-  plan.kind = EntryBackup;
-  AddPayloads(plan, c.backupSetIds, c.backupSetNames, style);
-  plan.jobName = c.backupJobName;
-  plan.identityName = c.backupIdentityName;
-  plan.recordName = c.backupStartRecordName;
-  plan.record = StartRecordBytes();
+  NameSet(plan, EntryBackup, style);
   return true;
 }
 

@@ -8,16 +8,11 @@
 #include <cctype>
 #include <cstring>
 
+#include "little_endian.h"
 #include "system.h"
 
 namespace vorlane {
 namespace {
-
-uint64_t Le(const unsigned char* p, int bytes) {
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
-    return value;
-}
 
 bool At(const unsigned char* s, size_t offset, const char* text) {
     return std::memcmp(s + offset, text, std::strlen(text)) == 0;

@@ -3,20 +3,11 @@
 #include <unistd.h>
 
 #include "fat_grow.h"
+#include "little_endian.h"
 #include "system.h"
 
 namespace vorlane {
 namespace {
-
-uint64_t Le(const unsigned char* p, int bytes) {
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
-    return value;
-}
-
-void PutLe(unsigned char* p, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i, value >>= 8) p[i] = static_cast<unsigned char>(value & 0xFF);
-}
 
 bool PlacesAnywhere(const unsigned char s[512]) {
     std::string fs = DetectFileSystem(s);

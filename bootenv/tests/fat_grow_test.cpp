@@ -4,12 +4,10 @@
 
 #include <cstring>
 
+#include "little_endian.h"
+
 namespace vorlane {
 namespace {
-
-void PutLe(unsigned char* p, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i, value >>= 8) p[i] = static_cast<unsigned char>(value & 0xFF);
-}
 
 void FatBootSector(unsigned char s[512], const char* type, uint64_t total16, uint64_t total32) {
     std::memset(s, 0, 512);

@@ -7,20 +7,11 @@
 #include <cstring>
 #include <fstream>
 
+#include "little_endian.h"
 #include "system.h"
 
 namespace vorlane {
 namespace {
-
-uint64_t Le(const unsigned char* p, int bytes) {
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
-    return value;
-}
-
-void PutLe(unsigned char* p, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i, value >>= 8) p[i] = static_cast<unsigned char>(value & 0xFF);
-}
 
 // Boot sectors as the image's source left them: at sector 2048, 16 heads and 32 sectors per track.
 void SourceBootSector(unsigned char s[512], const char* kind, uint64_t totalSectors) {
