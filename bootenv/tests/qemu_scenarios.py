@@ -22,6 +22,9 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
            (the disk's second, at an odd start): files byte-identical, the volume grown to fill the partition
            and consistent for fsck.fat, hidden sectors right, the partition table and the first partition
            untouched
+  retry    the power is cut while the restore writes C: (sector 63, the disk's first track holding other data):
+           the next start, from the disk alone, finishes the restore through the retry path; files
+           byte-identical, the first track byte for byte as before, the copy of the job gone from D:
   threedisks  the image's disk counted 2 by the job but second of three in Linux order (a decoy image at the
            same path lies on the first): the identity file picks the right one
   fatsplit a FAT32 system on a second disk saved onto a FAT32 partition in volumes (the job's -split=8),
@@ -211,8 +214,9 @@ def make_floppy(work, name, payload_files, chain_args):
     return path
 
 
-def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=(), disk_bus="ide"):
-    """Runs QEMU until the guest restarts (-no-reboot ends QEMU). Answers (log text, seconds)."""
+def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=(), disk_bus="ide", stop_when=None):
+    """Runs QEMU until the guest restarts (-no-reboot ends QEMU). Answers (log text, seconds). stop_when(text)
+    is asked every few milliseconds; when it answers true the machine is switched off there and then."""
     cmd = ["qemu-system-i386", "-m", os.environ.get("VORLANE_QEMU_MEMORY", "512"), "-smp", "2", "-display", "none",
            "-no-reboot", "-monitor", "none",
            "-serial", "stdio", "-net", "none", "-drive", f"file={disk},format=raw,if={disk_bus},index=0",
@@ -231,7 +235,11 @@ def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=(), disk_
             if time.monotonic() - start > timeout:
                 proc.kill()
                 raise Failure(f"{label}: no restart within {timeout} s")
-            ready, _, _ = select.select([proc.stdout], [], [], 1.0)
+            ready, _, _ = select.select([proc.stdout], [], [], 0.02 if stop_when else 1.0)
+            if stop_when and stop_when(out.decode("utf-8", "replace")):
+                proc.kill()
+                print(f"  boot '{label}': switched off")
+                break
             if ready:
                 data = os.read(proc.stdout.fileno(), 65536)
                 if not data:
@@ -722,10 +730,10 @@ def le(data, offset, size):
     return int.from_bytes(data[offset:offset + size], "little")
 
 
-def scenario_sector63(ctx):
-    print("scenario sector63: catalogue image from sector 2048 onto a larger C: at sector 63 of another disk")
-    payload, work = ctx["payload"], ctx["work"]
-    base = os.path.join(work, "sector63")
+def sector63_disk(ctx, base, signature):
+    """A disk with C: (NTFS, active) at sector 63, larger than the image's partition, holding the set's files,
+    a catalogue job and its identity file, and D: (NTFS) holding the catalogue image. Answers the layout."""
+    payload = ctx["payload"]
     shutil.rmtree(base, ignore_errors=True)  # what a failed earlier run left
     os.makedirs(base)
     c_start, c_size = 63, P1_SIZE + 64 * MiB // SECTOR
@@ -733,7 +741,6 @@ def scenario_sector63(ctx):
     path = os.path.join(base, "disk.img")
     with open(path, "wb") as f:
         f.truncate((d_start + d_size) * SECTOR + MiB)
-    signature = 0x63636363
     table = (f"label: dos\nlabel-id: {signature:#010x}\nstart={c_start}, size={c_size}, type=7, bootable\n"
              f"start={d_start}, size={d_size}, type=7\n")
     subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
@@ -754,10 +761,14 @@ def scenario_sector63(ctx):
                                        (signature, disk_bytes, c_start * SECTOR, c_size * SECTOR)))
     copy_range(c_part, 0, path, c_start * SECTOR, c_size * SECTOR)
     copy_range(d_part, 0, path, d_start * SECTOR, d_size * SECTOR)
-    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
-    text, seconds = boot(work, path, floppy, "sector63")
-    expect_in(text, "now holds the system from the image", "the restore is reported done")
-    copy_range(path, c_start * SECTOR, c_part, 0, c_size * SECTOR)
+    return {"path": path, "c_part": c_part, "d_part": d_part, "c_start": c_start, "c_size": c_size,
+            "d_start": d_start, "d_size": d_size}
+
+
+def check_restored_c(ctx, layout):
+    """C: of a sector63_disk after the restore: the image's files, hidden sectors 63, the volume filling it."""
+    c_part, c_start, c_size = layout["c_part"], layout["c_start"], layout["c_size"]
+    copy_range(layout["path"], c_start * SECTOR, c_part, 0, c_size * SECTOR)
     sysfs = Ntfs(c_part)
     same = all(sysfs.get(name) == data for name, data in ctx["files"].items())
     check(same, f"all {len(ctx['files'])} files of the image are byte-identical on the new C:")
@@ -770,6 +781,65 @@ def scenario_sector63(ctx):
     check(copy == boot_sector, "the boot sector's copy at the volume's end is the same")
     check(total + 1 >= c_size - 16, f"the volume fills the partition ({total + 1} of {c_size} sectors; "
           f"the image's was {P1_SIZE})")
+
+
+def scenario_sector63(ctx):
+    print("scenario sector63: catalogue image from sector 2048 onto a larger C: at sector 63 of another disk")
+    work = ctx["work"]
+    base = os.path.join(work, "sector63")
+    layout = sector63_disk(ctx, base, 0x63636363)
+    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(ctx["payload"], "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
+    text, seconds = boot(work, layout["path"], floppy, "sector63")
+    expect_in(text, "now holds the system from the image", "the restore is reported done")
+    check_restored_c(ctx, layout)
+    shutil.rmtree(base)
+
+
+def read_at(path, offset, length):
+    with open(path, "rb") as f:
+        f.seek(offset)
+        return f.read(length)
+
+
+def scenario_retry(ctx):
+    print("scenario retry: the machine loses power while C: is written; the next start finishes the restore")
+    payload, work = ctx["payload"], ctx["work"]
+    base = os.path.join(work, "retry")
+    layout = sector63_disk(ctx, base, 0x52545259)
+    path, c_start = layout["path"], layout["c_start"]
+    # The disk's own first track: our MBR code in sector 0 and data of some other program in sectors 1..62.
+    with open(os.path.join(payload, "mbr.bin"), "rb") as f:
+        code = f.read()
+    track = bytes(random.Random(7).randbytes(62 * SECTOR))
+    with open(path, "r+b") as f:
+        f.write(code)
+        f.seek(SECTOR)
+        f.write(track)
+    sector0 = read_at(path, 0, SECTOR)
+    c_before = read_at(path, c_start * SECTOR, SECTOR)
+
+    def c_written(_text):
+        return read_at(path, c_start * SECTOR, SECTOR) != c_before
+
+    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
+    text, seconds = boot(work, path, floppy, "retry-cut", stop_when=c_written)
+    expect_in(text, "A copy of the job is kept beside the image", "the retry path was set up before C: was written")
+    check("now holds the system" not in text, "the power was cut while C: was being written")
+    check(read_at(path, 0, 440) != sector0[:440], "the disk's first sector now starts the retry path")
+    # Power back: the machine starts from its disk, with no boot manager stand-in and nothing typed.
+    text, seconds = boot(work, path, None, "retry-finish", boot_from="c")
+    expect_in(text, "finishing a restore that did not complete", "the retry path started the environment again")
+    expect_in(text, "The image is complete and undamaged", "the image was checked again before writing")
+    expect_in(text, "now holds the system from the image", "the restore was finished")
+    expect_in(text, "The disk's own boot code is back", "and says the first track is back")
+    check(read_at(path, 0, SECTOR) == sector0, "sector 0 is byte for byte what it was before the job")
+    check(read_at(path, SECTOR, 62 * SECTOR) == track, "sectors 1 to 62 are what they were before the job")
+    check_restored_c(ctx, layout)
+    copy_range(path, layout["d_start"] * SECTOR, layout["d_part"], 0, layout["d_size"] * SECTOR)
+    data = Ntfs(layout["d_part"])
+    check(not data.exists("/VLRETRY"), "the copy of the job is gone from D:")
+    check(data.get("/VRLN/Download/CAT.GHO") == ctx["image"], "the image on D: is unchanged")
+    print(f"  figure: finishing start {seconds:.1f} s")
     shutil.rmtree(base)
 
 
@@ -1199,7 +1269,7 @@ def file_sha256(path):
 
 SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr,
              "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt,
-             "noinit": scenario_noinit, "nomarker": scenario_nomarker, "threedisks": scenario_threedisks, "sector63": scenario_sector63,
+             "noinit": scenario_noinit, "nomarker": scenario_nomarker, "retry": scenario_retry, "threedisks": scenario_threedisks, "sector63": scenario_sector63,
              "fatsplit": scenario_fatsplit, "fatsplit4g": scenario_fatsplit4g, "fatgrow": scenario_fatgrow}
 
 
@@ -1208,7 +1278,7 @@ def main():
         print(__doc__)
         return 2
     payload, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "restore", "corrupt",
+    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "retry", "restore", "corrupt",
                              "hibernated", "fatsplit", "fatgrow"]
     os.makedirs(work, exist_ok=True)
     ctx = {"payload": payload, "work": work, "disk": Disk(work)}
