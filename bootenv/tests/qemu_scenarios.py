@@ -24,7 +24,9 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
            untouched
   retry    the power is cut while the restore writes C: (sector 63, the disk's first track holding other data):
            the next start, from the disk alone, finishes the restore through the retry path; files
-           byte-identical, the first track byte for byte as before, the copy of the job gone from D:
+           byte-identical, the first track byte for byte as before, the copy of the job gone from D:;
+           then from the same cut with a damaged image and one start left: the retry gives up, the disk's
+           own first track is back and the copy is gone
   threedisks  the image's disk counted 2 by the job but second of three in Linux order (a decoy image at the
            same path lies on the first): the identity file picks the right one
   fatsplit a FAT32 system on a second disk saved onto a FAT32 partition in volumes (the job's -split=8),
@@ -391,9 +393,14 @@ def scenario_corrupt(ctx):
     # A reinstall edit of boot.ini (no saved copy): after the failure it must no longer start the loader.
     sysfs.put("/boot.ini", BOOT_INI_EDITED.replace(b"kwldr", b"kxldr").replace(b"VorlaneBak", b"Vorlane"))
     disk.assemble()
+    first_track = read_at(disk.disk, 0, P1_START * SECTOR)
     floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
     text, seconds = boot(work, disk.disk, floppy, "corrupt")
     disk.extract()
+    expect_in(text, "A copy of the job is kept beside the image", "the restore was made retryable first")
+    check(read_at(disk.disk, 0, P1_START * SECTOR) == first_track,
+          "the refusal put the disk's first track back byte for byte")
+    check(not Ntfs(disk.p5).exists("/VLRETRY"), "and removed the copy of the job beside the image")
     expect_in(text, "FAILED", "the environment reports the failure")
     expect_in(text, "Windows was left as it was", "the final line says Windows was left alone")
     sysfs = Ntfs(disk.p1)
@@ -826,6 +833,8 @@ def scenario_retry(ctx):
     expect_in(text, "A copy of the job is kept beside the image", "the retry path was set up before C: was written")
     check("now holds the system" not in text, "the power was cut while C: was being written")
     check(read_at(path, 0, 440) != sector0[:440], "the disk's first sector now starts the retry path")
+    cut = os.path.join(base, "cut.img")  # the same machine again, later for a restore that cannot finish
+    run("cp", "--sparse=always", path, cut)
     # Power back: the machine starts from its disk, with no boot manager stand-in and nothing typed.
     text, seconds = boot(work, path, None, "retry-finish", boot_from="c")
     expect_in(text, "finishing a restore that did not complete", "the retry path started the environment again")
@@ -840,6 +849,27 @@ def scenario_retry(ctx):
     check(not data.exists("/VLRETRY"), "the copy of the job is gone from D:")
     check(data.get("/VRLN/Download/CAT.GHO") == ctx["image"], "the image on D: is unchanged")
     print(f"  figure: finishing start {seconds:.1f} s")
+
+    # Once more from the cut, with the image damaged since and one start left: the retry gives up and the
+    # disk gets its own first track back, so that nothing comes back at every start.
+    d_part, d_start, d_size = layout["d_part"], layout["d_start"], layout["d_size"]
+    copy_range(cut, d_start * SECTOR, d_part, 0, d_size * SECTOR)
+    data = Ntfs(d_part)
+    record = data.get("/VLRETRY/retry.env")
+    check(record is not None and b"vl_a=go" in record, "the cut left the retry record on D:")
+    data.put("/VLRETRY/retry.env", record.replace(b"vl_b=go", b"vl_b=stop").replace(b"vl_c=go", b"vl_c=stop"))
+    damaged = bytearray(ctx["image"])
+    damaged[len(damaged) // 2] ^= 0x55
+    data.put("/VRLN/Download/CAT.GHO", bytes(damaged))
+    copy_range(d_part, 0, cut, d_start * SECTOR, d_size * SECTOR)
+    text, seconds = boot(work, cut, None, "retry-giveup", boot_from="c")
+    expect_in(text, "finishing a restore that did not complete", "the last allowed start ran the environment")
+    expect_in(text, "FAILED", "the damaged image was refused")
+    expect_in(text, "no further start tries it", "the screen says no further start tries it")
+    check(read_at(cut, 0, SECTOR) == sector0 and read_at(cut, SECTOR, 62 * SECTOR) == track,
+          "the disk's own first track is back byte for byte")
+    copy_range(cut, d_start * SECTOR, d_part, 0, d_size * SECTOR)
+    check(not Ntfs(d_part).exists("/VLRETRY"), "the copy of the job is gone from D:")
     shutil.rmtree(base)
 
 
