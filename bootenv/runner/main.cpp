@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -106,6 +107,10 @@ private:
                       const std::string& imageName, const DiskGeometry& geometry);
     bool RemoveRetry(std::string& error);
     bool FindRetryFolder(const std::string& volumeId);
+    // Mounts each NTFS or FAT partition read-only at the probe folder in turn and asks visit about it
+    // (its place, file system and volume serial); stops at the first that visit answers true for.
+    using ProbeVisit = std::function<bool(const PartitionRef&, const std::string&, const std::string&)>;
+    bool ProbePartitions(const ProbeVisit& visit);
     [[noreturn]] void Fail(const std::string& reason, bool targetWritten);
     [[noreturn]] void Finish();
     void RetireFinishedJob(const std::string& what);
@@ -219,12 +224,7 @@ void Runner::Run() {
     Execute(*job);
 }
 
-bool Runner::FindSystemPartition() {
-    // The loader's rule: the partition holding both the marker and the job, the one it booted from.
-    haveSystem_ = false;
-    std::vector<MarkerCandidate> candidates;
-    std::vector<PartitionRef> refs;
-    std::vector<std::string> kinds;
+bool Runner::ProbePartitions(const ProbeVisit& visit) {
     for (size_t d = 0; d < disks_.size(); ++d) {
         for (size_t p = 0; p < disks_[d].partitions.size(); ++p) {
             const PartitionInfo& part = disks_[d].partitions[p];
@@ -236,18 +236,31 @@ bool Runner::FindSystemPartition() {
             int code = 0;
             std::string error;
             if (!MountPartition(part.device, fs, kProbeDir, true, probe, code, error)) continue;
-            MarkerCandidate candidate;
-            candidate.marker = HasMarker(kProbeDir, set_);
-            candidate.job = FindJob(kProbeDir, set_).has_value();
-            candidate.volumeId = VolumeIdOfBootSector(sector);
-            bool record = candidate.marker && candidate.job && ResolveNoCase(kProbeDir, set_.startRecordName);
+            bool done = visit({d, p}, fs, VolumeIdOfBootSector(sector));
             Unmount(probe);
-            candidates.push_back(candidate);
-            refs.push_back({d, p});
-            kinds.push_back(fs);
-            if (record) startRecorded_ = true;
+            if (done) return true;
         }
     }
+    return false;
+}
+
+bool Runner::FindSystemPartition() {
+    // The loader's rule: the partition holding both the marker and the job, the one it booted from.
+    haveSystem_ = false;
+    std::vector<MarkerCandidate> candidates;
+    std::vector<PartitionRef> refs;
+    std::vector<std::string> kinds;
+    ProbePartitions([&](const PartitionRef& ref, const std::string& fs, const std::string& volumeId) {
+        MarkerCandidate candidate;
+        candidate.marker = HasMarker(kProbeDir, set_);
+        candidate.job = FindJob(kProbeDir, set_).has_value();
+        candidate.volumeId = volumeId;
+        if (candidate.marker && candidate.job && ResolveNoCase(kProbeDir, set_.startRecordName)) startRecorded_ = true;
+        candidates.push_back(candidate);
+        refs.push_back(ref);
+        kinds.push_back(fs);
+        return false;
+    });
     int chosen = ChooseJobPartition(candidates, loaderVolumeId_);
     if (chosen < 0) return false;
     system_ = refs[static_cast<size_t>(chosen)];
@@ -592,29 +605,14 @@ bool Runner::RemoveRetry(std::string& error) {
     return ok;
 }
 
-bool Runner::FindRetryFolder(const std::string& volumeId) {
-    for (size_t d = 0; d < disks_.size(); ++d) {
-        for (size_t p = 0; p < disks_[d].partitions.size(); ++p) {
-            const PartitionInfo& part = disks_[d].partitions[p];
-            unsigned char sector[512];
-            if (!ReadDeviceSector(part.device, 0, sector)) continue;
-            std::string fs = DetectFileSystem(sector);
-            if ((fs != "ntfs" && fs != "fat") || (!volumeId.empty() && !SameVolumeId(VolumeIdOfBootSector(sector), volumeId)))
-                continue;
-            Mount probe;
-            int code = 0;
-            std::string error;
-            if (!MountPartition(part.device, fs, kProbeDir, true, probe, code, error)) continue;
-            bool found = HasRetryFolder(kProbeDir);
-            Unmount(probe);
-            if (found) {
-                retryPart_ = {d, p};
-                retryFs_ = fs;
-                return true;
-            }
-        }
-    }
-    return false;
+bool Runner::FindRetryFolder(const std::string& wanted) {
+    return ProbePartitions([&](const PartitionRef& ref, const std::string& fs, const std::string& volumeId) {
+        if (!wanted.empty() && !SameVolumeId(volumeId, wanted)) return false;
+        if (!HasRetryFolder(kProbeDir)) return false;
+        retryPart_ = ref;
+        retryFs_ = fs;
+        return true;
+    });
 }
 
 void Runner::Retry(const std::string& volumeId) {
