@@ -27,6 +27,7 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
            byte-identical, the first track byte for byte as before, the copy of the job gone from D:;
            then from the same cut with a damaged image and one start left: the retry gives up, the disk's
            own first track is back and the copy is gone
+  retryfat the same cut and finishing start with the image on a FAT32 D:
   threedisks  the image's disk counted 2 by the job but second of three in Linux order (a decoy image at the
            same path lies on the first): the identity file picks the right one
   fatsplit a FAT32 system on a second disk saved onto a FAT32 partition in volumes (the job's -split=8),
@@ -737,9 +738,10 @@ def le(data, offset, size):
     return int.from_bytes(data[offset:offset + size], "little")
 
 
-def sector63_disk(ctx, base, signature):
+def sector63_disk(ctx, base, signature, d_fs="ntfs"):
     """A disk with C: (NTFS, active) at sector 63, larger than the image's partition, holding the set's files,
-    a catalogue job and its identity file, and D: (NTFS) holding the catalogue image. Answers the layout."""
+    a catalogue job and its identity file, and D: (NTFS, or FAT32) holding the catalogue image. Answers the
+    layout."""
     payload = ctx["payload"]
     shutil.rmtree(base, ignore_errors=True)  # what a failed earlier run left
     os.makedirs(base)
@@ -749,12 +751,25 @@ def sector63_disk(ctx, base, signature):
     with open(path, "wb") as f:
         f.truncate((d_start + d_size) * SECTOR + MiB)
     table = (f"label: dos\nlabel-id: {signature:#010x}\nstart={c_start}, size={c_size}, type=7, bootable\n"
-             f"start={d_start}, size={d_size}, type=7\n")
+             f"start={d_start}, size={d_size}, type={'c' if d_fs == 'fat' else '7'}\n")
     subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
     c_part, d_part = os.path.join(base, "c.img"), os.path.join(base, "d.img")
     Disk.format(c_part, c_start, c_size, "oldsystem")
-    Disk.format(d_part, d_start, d_size, "data")
-    fill(d_part, {"/VRLN/Download/CAT.GHO": ctx["image"]})
+    if d_fs == "fat":
+        with open(d_part, "wb") as f:
+            f.truncate(d_size * SECTOR)
+        run("mkfs.fat", "-F", "32", "-h", str(d_start), "-n", "DATA", d_part)
+        env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+        for folder in ("::/VRLN", "::/VRLN/Download"):
+            subprocess.run(["mmd", "-i", d_part, folder], check=True, env=env)
+        image = d_part + ".gho"
+        with open(image, "wb") as f:
+            f.write(ctx["image"])
+        subprocess.run(["mcopy", "-i", d_part, image, "::/VRLN/Download/CAT.GHO"], check=True, env=env)
+        os.unlink(image)
+    else:
+        Disk.format(d_part, d_start, d_size, "data")
+        fill(d_part, {"/VRLN/Download/CAT.GHO": ctx["image"]})
     fill(c_part, {"/Windows/old.txt": b"old system"})
     sysfs = Ntfs(c_part)
     for name in ("KX.lsn", "kxldr", "kxldr.mbr"):
@@ -808,13 +823,11 @@ def read_at(path, offset, length):
         return f.read(length)
 
 
-def scenario_retry(ctx):
-    print("scenario retry: the machine loses power while C: is written; the next start finishes the restore")
-    payload, work = ctx["payload"], ctx["work"]
-    base = os.path.join(work, "retry")
-    layout = sector63_disk(ctx, base, 0x52545259)
-    path, c_start = layout["path"], layout["c_start"]
-    # The disk's own first track: our MBR code in sector 0 and data of some other program in sectors 1..62.
+def cut_restore(ctx, label, layout):
+    """Starts the catalogue restore of a sector63_disk and switches the machine off as soon as C:'s first sector
+    changes. The disk's own first track is our MBR code and data of some other program in sectors 1..62.
+    Answers (sector 0, sectors 1..62) as they were."""
+    payload, work, path, c_start = ctx["payload"], ctx["work"], layout["path"], layout["c_start"]
     with open(os.path.join(payload, "mbr.bin"), "rb") as f:
         code = f.read()
     track = bytes(random.Random(7).randbytes(62 * SECTOR))
@@ -829,14 +842,17 @@ def scenario_retry(ctx):
         return read_at(path, c_start * SECTOR, SECTOR) != c_before
 
     floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
-    text, seconds = boot(work, path, floppy, "retry-cut", stop_when=c_written)
+    text, seconds = boot(work, path, floppy, label + "-cut", stop_when=c_written)
     expect_in(text, "A copy of the job is kept beside the image", "the retry path was set up before C: was written")
     check("now holds the system" not in text, "the power was cut while C: was being written")
     check(read_at(path, 0, 440) != sector0[:440], "the disk's first sector now starts the retry path")
-    cut = os.path.join(base, "cut.img")  # the same machine again, later for a restore that cannot finish
-    run("cp", "--sparse=always", path, cut)
-    # Power back: the machine starts from its disk, with no boot manager stand-in and nothing typed.
-    text, seconds = boot(work, path, None, "retry-finish", boot_from="c")
+    return sector0, track
+
+
+def finish_restore(ctx, label, layout, sector0, track):
+    """Starts the machine from its disk alone, with nothing typed: the retry path finishes the restore."""
+    path = layout["path"]
+    text, seconds = boot(ctx["work"], path, None, label + "-finish", boot_from="c")
     expect_in(text, "finishing a restore that did not complete", "the retry path started the environment again")
     expect_in(text, "The image is complete and undamaged", "the image was checked again before writing")
     expect_in(text, "now holds the system from the image", "the restore was finished")
@@ -844,11 +860,37 @@ def scenario_retry(ctx):
     check(read_at(path, 0, SECTOR) == sector0, "sector 0 is byte for byte what it was before the job")
     check(read_at(path, SECTOR, 62 * SECTOR) == track, "sectors 1 to 62 are what they were before the job")
     check_restored_c(ctx, layout)
+    print(f"  figure: finishing start {seconds:.1f} s")
+
+
+def scenario_retryfat(ctx):
+    print("scenario retryfat: the same power cut with the image on a FAT32 D: (GRUB's FAT core on the first track)")
+    base = os.path.join(ctx["work"], "retryfat")
+    layout = sector63_disk(ctx, base, 0x52544654, d_fs="fat")
+    sector0, track = cut_restore(ctx, "retryfat", layout)
+    finish_restore(ctx, "retryfat", layout, sector0, track)
+    offset = layout["d_start"] * SECTOR
+    names = mtools_sizes(layout["path"], offset, "/")
+    check("VLRETRY" not in names, f"the copy of the job is gone from D: ({sorted(names)})")
+    check(mtools_sizes(layout["path"], offset, "/VRLN/Download").get("CAT.GHO") == len(ctx["image"]),
+          "the image on D: is still there, whole")
+    shutil.rmtree(base)
+
+
+def scenario_retry(ctx):
+    print("scenario retry: the machine loses power while C: is written; the next start finishes the restore")
+    work = ctx["work"]
+    base = os.path.join(work, "retry")
+    layout = sector63_disk(ctx, base, 0x52545259)
+    path = layout["path"]
+    sector0, track = cut_restore(ctx, "retry", layout)
+    cut = os.path.join(base, "cut.img")  # the same machine again, later for a restore that cannot finish
+    run("cp", "--sparse=always", path, cut)
+    finish_restore(ctx, "retry", layout, sector0, track)
     copy_range(path, layout["d_start"] * SECTOR, layout["d_part"], 0, layout["d_size"] * SECTOR)
     data = Ntfs(layout["d_part"])
     check(not data.exists("/VLRETRY"), "the copy of the job is gone from D:")
     check(data.get("/VRLN/Download/CAT.GHO") == ctx["image"], "the image on D: is unchanged")
-    print(f"  figure: finishing start {seconds:.1f} s")
 
     # Once more from the cut, with the image damaged since and one start left: the retry gives up and the
     # disk gets its own first track back, so that nothing comes back at every start.
@@ -1299,7 +1341,7 @@ def file_sha256(path):
 
 SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr,
              "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt,
-             "noinit": scenario_noinit, "nomarker": scenario_nomarker, "retry": scenario_retry, "threedisks": scenario_threedisks, "sector63": scenario_sector63,
+             "noinit": scenario_noinit, "nomarker": scenario_nomarker, "retry": scenario_retry, "retryfat": scenario_retryfat, "threedisks": scenario_threedisks, "sector63": scenario_sector63,
              "fatsplit": scenario_fatsplit, "fatsplit4g": scenario_fatsplit4g, "fatgrow": scenario_fatgrow}
 
 
@@ -1308,7 +1350,7 @@ def main():
         print(__doc__)
         return 2
     payload, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "retry", "restore", "corrupt",
+    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "retry", "retryfat", "restore", "corrupt",
                              "hibernated", "fatsplit", "fatgrow"]
     os.makedirs(work, exist_ok=True)
     ctx = {"payload": payload, "work": work, "disk": Disk(work)}
