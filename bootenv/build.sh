@@ -79,7 +79,7 @@ i686-linux-gnu-gcc -O2 -Wall -Wextra -D_FILE_OFFSET_BITS=64 -s -I"$pkgroot/usr/i
 log "assembling the initramfs"
 stage="$work/initramfs"
 rm -rf "$stage"
-mkdir -p "$stage"/{bin,sbin,lib,usr/bin,usr/sbin,proc,sys,dev,tmp,mnt,run,etc}
+mkdir -p "$stage"/{bin,sbin,lib,usr/bin,usr/sbin,proc,sys,dev,tmp,mnt,run,etc,share/vorlane}
 cp "$pkgroot/bin/busybox" "$stage/bin/busybox"
 ln -s busybox "$stage/bin/sh"
 install -m 755 "$here/initramfs/init" "$stage/init"
@@ -138,6 +138,32 @@ for m in "${!keep[@]}"; do
 done
 cp "$moddir/modules.order" "$moddir/modules.builtin" "$moddir/modules.builtin.modinfo" "$stage/lib/modules/$kver/"
 depmod -b "$stage" "$kver"
+# The retry path of a restore (runner/retry.h): GRUB cores for the disk's first track, one per file system
+# of the image's partition (each fits the 62 sectors before a partition at sector 63), GRUB's MBR code,
+# and the modules and menu the core loads from the image's partition.
+retry="$stage/share/vorlane/retry"
+mkdir -p "$retry/i386-pc"
+for fs in ntfs fat; do
+  grub-mkimage -O i386-pc -o "$retry/core-$fs.img" -p /VLRETRY -c "$here/loader/retry_core.cfg" \
+    biosdisk part_msdos "$fs" search_fs_file
+done
+cp "$grubdir/boot.img" "$here/loader/retry.cfg" "$retry/"
+retry_modules=$(python3 - "$grubdir/moddep.lst" <<'PY'
+import sys
+deps = {}
+for line in open(sys.argv[1]):
+    name, rest = line.split(":", 1)
+    deps[name] = rest.split()
+wanted, seen = "normal linux16 loopback loadenv test echo probe chain fat ntfs part_msdos biosdisk search_fs_file".split(), set()
+while wanted:
+    name = wanted.pop()
+    if name not in seen:
+        seen.add(name)
+        wanted += deps.get(name, [])
+print(" ".join(sorted(seen)))
+PY
+)
+for m in $retry_modules; do cp "$grubdir/$m.mod" "$retry/i386-pc/"; done
 (cd "$stage" && find . -print0 | LC_ALL=C sort -z | cpio --null -o -H newc --quiet -R 0:0) | xz -6 --check=crc32 -T2 > "$work/initrd.img"
 
 # --- Boot image: FAT file system holding the kernel and the initramfs --------------------------------

@@ -66,6 +66,13 @@ std::string VolumeIdFromCommandLine(const std::string& commandLine) {
     return KernelArgument(commandLine, "vorlane.part=");
 }
 
+std::optional<std::string> RetryVolumeFromCommandLine(const std::string& commandLine) {
+    const std::string key = "vorlane.retry=";
+    if (commandLine.compare(0, key.size(), key) != 0 && commandLine.find(" " + key) == std::string::npos)
+        return std::nullopt;
+    return KernelArgument(commandLine, key);
+}
+
 bool StartRecordedFromCommandLine(const std::string& commandLine) {
     return KernelArgument(commandLine, "vorlane.recorded=") == "1";
 }
@@ -89,6 +96,8 @@ std::string VolumeIdOfBootSector(const unsigned char s[512]) {
     else return "";
     return hex(serial >> 16, 4) + "-" + hex(serial & 0xFFFF, 4);
 }
+
+bool SameVolumeId(const std::string& a, const std::string& b) { return NoDashLower(a) == NoDashLower(b); }
 
 int ChooseJobPartition(const std::vector<MarkerCandidate>& candidates, const std::string& loaderVolumeId) {
     int first = -1;

@@ -61,9 +61,14 @@ int ChooseJobPartition(const std::vector<MarkerCandidate>& candidates, const std
 
 // Reads "vorlane.part=" from the kernel command line.
 std::string VolumeIdFromCommandLine(const std::string& commandLine);
+// The retry path's "vorlane.retry=" (the volume serial of the partition holding the copy of the job, as
+// the loader prints it; empty when GRUB could not tell it); nothing when the start is not a retry.
+std::optional<std::string> RetryVolumeFromCommandLine(const std::string& commandLine);
 // Whether the loader wrote its start record for this start ("vorlane.recorded=1").
 bool StartRecordedFromCommandLine(const std::string& commandLine);
 
+// Whether two volume serials name the same volume (GRUB and this runner write case and dashes differently).
+bool SameVolumeId(const std::string& a, const std::string& b);
 // The volume serial of a partition's boot sector the way the loader prints it ("" when not NTFS or FAT).
 std::string VolumeIdOfBootSector(const unsigned char sector[512]);
 

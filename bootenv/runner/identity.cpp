@@ -189,4 +189,21 @@ std::string DescribeIdentity(const PartitionIdentity& identity) {
     return text;
 }
 
+std::string JobIdentityText(const JobIdentity& identity) {
+    std::string text = std::string(kFirstLine) + "\r\njob=" + (identity.backup ? "backup" : "restore") +
+                       "\r\nimage=" + identity.image + "\r\n";
+    const std::pair<const char*, const PartitionIdentity*> parts[] = {{"source.", &identity.source},
+                                                                      {"target.", &identity.target}};
+    for (const auto& part : parts) {
+        char signature[16];
+        std::snprintf(signature, sizeof signature, "%08X", part.second->diskSignature);
+        std::string prefix = part.first;
+        text += prefix + "disk.signature=" + signature + "\r\n";
+        text += prefix + "disk.size=" + std::to_string(part.second->diskBytes) + "\r\n";
+        text += prefix + "partition.start=" + std::to_string(part.second->startBytes) + "\r\n";
+        text += prefix + "partition.length=" + std::to_string(part.second->lengthBytes) + "\r\n";
+    }
+    return text;
+}
+
 }  // namespace vorlane

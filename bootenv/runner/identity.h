@@ -44,5 +44,8 @@ bool AddressAgrees(const std::vector<DiskInfo>& disks, size_t systemDisk, const 
 bool SameWindowsPath(const std::string& a, const std::string& b);
 
 std::string DescribeIdentity(const PartitionIdentity& identity);
+// The file's text for an identity (what ParseJobIdentity reads back): the environment writes one for the
+// partitions it resolved when it keeps a copy of the job beside the image (retry.h).
+std::string JobIdentityText(const JobIdentity& identity);
 
 }  // namespace vorlane

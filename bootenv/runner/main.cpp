@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "identity.h"
 #include "imaging.h"
 #include "progress.h"
+#include "retry.h"
 #include "files.h"
 #include "fixups.h"
 #include "ghost_command.h"
@@ -85,6 +87,9 @@ public:
     Runner(const BootSet& set, const std::string& loaderVolumeId, bool startRecorded)
         : set_(set), loaderVolumeId_(loaderVolumeId), startRecorded_(startRecorded) {}
     void Run();
+    // Started by the retry path of a restore that did not finish: finishes it from the copy of the job
+    // kept beside the image (retry.h). volumeId names the partition GRUB found the copy on.
+    void Retry(const std::string& volumeId);
     // After the runner itself ended abnormally: the job is retired and the boot configuration put back.
     void CleanUpAfterCrash(const std::string& how);
 
@@ -96,12 +101,23 @@ private:
     void Execute(const JobFile& job);
     void DumpJob(const GhostCommand& command);
     void LoadJob(const GhostCommand& command);
+    void RestoreImage(const PartitionRef& source, const PartitionRef& target, const std::string& imageName,
+                      std::optional<DiskGeometry> geometry);
+    void InstallRetry(const PartitionRef& source, const std::string& sourceFs, const PartitionRef& target,
+                      const std::string& imageName, const DiskGeometry& geometry);
+    bool RemoveRetry(std::string& error);
+    bool FindRetryFolder(const std::string& volumeId);
+    // Mounts each NTFS or FAT partition read-only at the probe folder in turn and asks visit about it
+    // (its place, file system and volume serial); stops at the first that visit answers true for.
+    using ProbeVisit = std::function<bool(const PartitionRef&, const std::string&, const std::string&)>;
+    bool ProbePartitions(const ProbeVisit& visit);
     [[noreturn]] void Fail(const std::string& reason, bool targetWritten);
     [[noreturn]] void Finish();
     void RetireFinishedJob(const std::string& what);
     const PartitionInfo& Part(const PartitionRef& ref) const { return disks_[ref.disk].partitions[ref.partition]; }
     bool Resolve(const GhostAddress& address, const PartitionIdentity* identity, PartitionRef& ref);
-    bool IsSystem(const PartitionRef& ref) const { return ref == system_; }
+    bool IsSystem(const PartitionRef& ref) const { return haveSystem_ && ref == system_; }
+    std::string DiskDevice(const PartitionRef& ref) const { return "/dev/" + disks_[ref.disk].name; }
 
     BootSet set_;
     std::string loaderVolumeId_;
@@ -115,6 +131,13 @@ private:
     std::string jobText_ = "(not read)";
     std::string errorFile_ = "GHOSTERR.TXT";
     std::vector<std::string> actions_;
+    std::string jobBytes_;          // the job file as read, for the copy kept by the retry path
+    bool retryRun_ = false;         // started by the retry path: the target was already written to
+    bool retryInstalled_ = false;   // the disk's first track starts the retry path
+    unsigned startsLeft_ = 0;       // starts of the environment the retry path still allows
+    PartitionRef retryPart_;        // the image's partition, holding the retry folder
+    std::string retryFs_;
+    std::string retryDisk_;         // the disk whose first track was given the retry path
 };
 
 void Runner::FindSystemPartitionPatiently() {
@@ -128,6 +151,13 @@ void Runner::FindSystemPartitionPatiently() {
 void Runner::CleanUpAfterCrash(const std::string& how) {
     Say("");
     Say("The imaging program stopped unexpectedly (" + how + ").");
+    // Stopped during a restore made retryable: the disk starts the environment again, which finishes it.
+    disks_ = ScanDisks();
+    if (FindRetryFolder("")) {
+        Say("A copy of the job waits beside the image: the machine restarts and the restore is tried again.");
+        WaitForKey(30);
+        Restart();
+    }
     FindSystemPartitionPatiently();
     if (!haveSystem_) {
         Say("The drive holding the job was not found again; nothing more can be done here.");
@@ -179,6 +209,7 @@ void Runner::Run() {
     }
     std::string bytes;
     if (!ReadWholeFile(*jobPath, bytes, 64 * 1024)) Fail("the job file " + set_.jobName + " cannot be read", false);
+    jobBytes_ = bytes;
     std::string parseError;
     // Paths in the job are in the Windows code page; the mounted file systems name files in UTF-8.
     std::string text = Cp936ToUtf8(bytes.substr(0, bytes.find('\0')));
@@ -193,12 +224,7 @@ void Runner::Run() {
     Execute(*job);
 }
 
-bool Runner::FindSystemPartition() {
-    // The loader's rule: the partition holding both the marker and the job, the one it booted from.
-    haveSystem_ = false;
-    std::vector<MarkerCandidate> candidates;
-    std::vector<PartitionRef> refs;
-    std::vector<std::string> kinds;
+bool Runner::ProbePartitions(const ProbeVisit& visit) {
     for (size_t d = 0; d < disks_.size(); ++d) {
         for (size_t p = 0; p < disks_[d].partitions.size(); ++p) {
             const PartitionInfo& part = disks_[d].partitions[p];
@@ -210,18 +236,31 @@ bool Runner::FindSystemPartition() {
             int code = 0;
             std::string error;
             if (!MountPartition(part.device, fs, kProbeDir, true, probe, code, error)) continue;
-            MarkerCandidate candidate;
-            candidate.marker = HasMarker(kProbeDir, set_);
-            candidate.job = FindJob(kProbeDir, set_).has_value();
-            candidate.volumeId = VolumeIdOfBootSector(sector);
-            bool record = candidate.marker && candidate.job && ResolveNoCase(kProbeDir, set_.startRecordName);
+            bool done = visit({d, p}, fs, VolumeIdOfBootSector(sector));
             Unmount(probe);
-            candidates.push_back(candidate);
-            refs.push_back({d, p});
-            kinds.push_back(fs);
-            if (record) startRecorded_ = true;
+            if (done) return true;
         }
     }
+    return false;
+}
+
+bool Runner::FindSystemPartition() {
+    // The loader's rule: the partition holding both the marker and the job, the one it booted from.
+    haveSystem_ = false;
+    std::vector<MarkerCandidate> candidates;
+    std::vector<PartitionRef> refs;
+    std::vector<std::string> kinds;
+    ProbePartitions([&](const PartitionRef& ref, const std::string& fs, const std::string& volumeId) {
+        MarkerCandidate candidate;
+        candidate.marker = HasMarker(kProbeDir, set_);
+        candidate.job = FindJob(kProbeDir, set_).has_value();
+        candidate.volumeId = volumeId;
+        if (candidate.marker && candidate.job && ResolveNoCase(kProbeDir, set_.startRecordName)) startRecorded_ = true;
+        candidates.push_back(candidate);
+        refs.push_back(ref);
+        kinds.push_back(fs);
+        return false;
+    });
     int chosen = ChooseJobPartition(candidates, loaderVolumeId_);
     if (chosen < 0) return false;
     system_ = refs[static_cast<size_t>(chosen)];
@@ -426,16 +465,22 @@ void Runner::LoadJob(const GhostCommand& command) {
     if (identity_ && !IsSystem(target))
         Fail("the identity file's target partition (" + Part(target).device +
              ") is not the system partition that holds the job (" + Part(system_).device + ")", false);
-    const PartitionInfo& sourcePart = Part(source);
-    const PartitionInfo& targetPart = Part(target);
-    Say("Restore: image " + DescribeAddress(command.source) + " (on " + sourcePart.device + ") onto partition " +
-        DescribeAddress(command.target) + " (" + targetPart.device + ")");
+    Say("Restore: image " + DescribeAddress(command.source) + " (on " + Part(source).device + ") onto partition " +
+        DescribeAddress(command.target) + " (" + Part(target).device + ")");
     if (command.source.imagePartition != 1)
         Fail("the image holds one partition; partition " + std::to_string(command.source.imagePartition) +
              " inside it does not exist", false);
+    // The identity file carries the path in UTF-8, free of the code page's losses.
+    RestoreImage(source, target, identity_ ? identity_->image : command.source.path, std::nullopt);
+}
+
+void Runner::RestoreImage(const PartitionRef& source, const PartitionRef& target, const std::string& imageName,
+                          std::optional<DiskGeometry> knownGeometry) {
+    const PartitionInfo& sourcePart = Part(source);
+    const PartitionInfo& targetPart = Part(target);
     if (source == target) Fail("the image file lies on the partition it would overwrite", false);
     std::string targetFs = IsSystem(target) ? systemFs : DetectDeviceFileSystem(targetPart.device);
-    if (targetFs == "bitlocker") Fail("the target partition is encrypted with BitLocker", false);
+    if (targetFs == "bitlocker" && !retryRun_) Fail("the target partition is encrypted with BitLocker", false);
     std::string sourceFs = IsSystem(source) ? systemFs : DetectDeviceFileSystem(sourcePart.device);
     std::string error;
     int code = 0;
@@ -443,21 +488,29 @@ void Runner::LoadJob(const GhostCommand& command) {
     const char* imageDir = IsSystem(source) ? kSystemDir : kOtherDir;
     if (!IsSystem(source) && !MountPartition(sourcePart.device, sourceFs, kOtherDir, true, imageMount, code, error))
         Fail("the drive holding the image cannot be read: " + error, false);
-    // The identity file carries the path in UTF-8, free of the code page's losses.
-    const std::string& imageName = identity_ ? identity_->image : command.source.path;
     std::optional<std::string> imagePath = ResolveNoCase(imageDir, imageName);
     if (!imagePath || !FileExists(*imagePath)) {
         Unmount(imageMount);
         Fail("the image file " + imageName + " was not found", false);
     }
-    // The target must not be mounted while it is written.
-    if (IsSystem(target)) Unmount(systemMount_);
     // The disk geometry the target's own boot sector carried, for the restored one (else the usual 255/63).
+    // A retry takes it from its record: the boot sector may be half written by now.
     DiskGeometry geometry;
     unsigned char oldBoot[512];
-    if (ReadDeviceSector(targetPart.device, 0, oldBoot)) {
+    if (knownGeometry) {
+        geometry = *knownGeometry;
+    } else if (ReadDeviceSector(targetPart.device, 0, oldBoot)) {
         if (std::optional<DiskGeometry> old = GeometryOfBootSector(oldBoot)) geometry = *old;
     }
+    // Before the system partition (and the job on it) is written, the job is kept beside the image.
+    if (!retryRun_ && IsSystem(target) && !IsSystem(source)) {
+        Unmount(imageMount);
+        InstallRetry(source, sourceFs, target, imageName, geometry);
+        if (!MountPartition(sourcePart.device, sourceFs, kOtherDir, true, imageMount, code, error))
+            Fail("the drive holding the image cannot be read: " + error, false);
+    }
+    // The target must not be mounted while it is written.
+    if (IsSystem(target)) Unmount(systemMount_);
     LoadRequest request;
     request.imagePath = *imagePath;
     if (sourceFs == "ntfs") {
@@ -486,13 +539,145 @@ void Runner::LoadJob(const GhostCommand& command) {
     for (const std::string& line : fixups) Say("  " + line);
     if (!fixed) Fail(error, true);
     Say("The partition " + targetPart.device + " now holds the system from the image.");
+    if (retryInstalled_) {
+        if (RemoveRetry(error)) Say("The disk's own boot code is back and the copy of the job beside the image is removed.");
+        else Say("Warning: " + error + ".");
+    }
+}
+
+void Runner::InstallRetry(const PartitionRef& source, const std::string& sourceFs, const PartitionRef& target,
+                          const std::string& imageName, const DiskGeometry& geometry) {
+    RetryCopy copy;
+    copy.setTag = set_.tag;
+    copy.job = jobBytes_;
+    copy.imageFs = sourceFs;
+    copy.geometry = geometry;
+    // The partitions as resolved here, so that a retry finds them by what they are.
+    JobIdentity identity;
+    identity.backup = false;
+    identity.image = imageName;
+    const std::pair<const PartitionRef*, PartitionIdentity*> parts[] = {{&source, &identity.source},
+                                                                        {&target, &identity.target}};
+    for (const auto& part : parts) {
+        const DiskInfo& disk = disks_[part.first->disk];
+        part.second->diskSignature = disk.signature;
+        part.second->diskBytes = disk.sizeBytes;
+        part.second->startBytes = Part(*part.first).startSector * 512;
+        part.second->lengthBytes = Part(*part.first).sizeSectors * 512;
+    }
+    copy.identity = JobIdentityText(identity);
+    std::optional<std::string> bootImage = ResolveNoCase(kSystemDir, set_.imageName);
+    copy.bootImage = bootImage ? *bootImage : "";
+    std::string error;
+    Mount mount;
+    int code = 0;
+    bool ok = !copy.bootImage.empty() && (sourceFs == "ntfs" || sourceFs == "fat");
+    if (!ok) error = "the boot image or the image's file system does not allow it";
+    if (ok && !MountPartition(Part(source).device, sourceFs, kOtherDir, false, mount, code, error)) ok = false;
+    if (ok) {
+        ok = InstallRetryPath(copy, kOtherDir, DiskDevice(target), error);
+        Unmount(mount);
+    }
+    if (!ok) {
+        Say("Warning: the restore cannot be made retryable (" + error + "); a power loss while it runs would");
+        Say("leave the system partition incomplete.");
+        return;
+    }
+    retryInstalled_ = true;
+    startsLeft_ = kRetryStarts;
+    retryPart_ = source;
+    retryFs_ = sourceFs;
+    retryDisk_ = DiskDevice(target);
+    Say("A copy of the job is kept beside the image and the disk starts the imaging environment again until the");
+    Say("restore is done: a power loss or a failure while the system partition is written is not the end of it.");
+}
+
+bool Runner::RemoveRetry(std::string& error) {
+    Mount mount;
+    int code = 0;
+    if (!MountPartition(Part(retryPart_).device, retryFs_, kOtherDir, false, mount, code, error)) {
+        error = "the copy of the job beside the image cannot be reached: " + error;
+        return false;
+    }
+    bool ok = RemoveRetryPath(kOtherDir, retryDisk_, error);
+    Unmount(mount);
+    if (ok) retryInstalled_ = false;
+    return ok;
+}
+
+bool Runner::FindRetryFolder(const std::string& wanted) {
+    return ProbePartitions([&](const PartitionRef& ref, const std::string& fs, const std::string& volumeId) {
+        if (!wanted.empty() && !SameVolumeId(volumeId, wanted)) return false;
+        if (!HasRetryFolder(kProbeDir)) return false;
+        retryPart_ = ref;
+        retryFs_ = fs;
+        return true;
+    });
+}
+
+void Runner::Retry(const std::string& volumeId) {
+    retryRun_ = true;
+    Say("Vorlane imaging environment, set " + set_.tag + ": finishing a restore that did not complete");
+    bool found = false;
+    for (int attempt = 0; attempt < 10 && !found; ++attempt) {
+        disks_ = ScanDisks();
+        // The partition GRUB named, else any that holds a copy (GRUB may not have told its serial).
+        found = FindRetryFolder(volumeId) || FindRetryFolder("");
+        if (!found) sleep(1);
+    }
+    if (!found) {
+        Say("The copy of the job kept beside the image was not found on any disk; nothing can be done here.");
+        Say("The machine restarts; the disk's own boot code takes over once the retries are spent.");
+        WaitForKey(30);
+        Restart();
+    }
+    std::string error, record, identityText;
+    int code = 0;
+    Mount mount;
+    std::string folder = std::string(kOtherDir) + "/" + kRetryFolder;
+    if (!MountPartition(Part(retryPart_).device, retryFs_, kOtherDir, true, mount, code, error))
+        Fail("the partition with the copy of the job cannot be read: " + error, true);
+    bool read = ReadWholeFile(folder + "/retry.env", record, 64 * 1024) &&
+                ReadWholeFile(folder + "/job", jobBytes_, 64 * 1024) &&
+                ReadWholeFile(folder + "/identity", identityText, 64 * 1024);
+    Unmount(mount);
+    std::optional<std::map<std::string, std::string>> values = ParseEnvironmentBlock(record);
+    // The first track is put back by whatever ends this run, unless starts are left for another try.
+    retryInstalled_ = true;
+    startsLeft_ = values ? StartsLeft(*values) : 0;
+    if (!read || !values) Fail("the copy of the job beside the image cannot be read", true);
+    std::string text = Cp936ToUtf8(jobBytes_.substr(0, jobBytes_.find('\0')));
+    jobText_ = Trim(text.substr(0, text.find_first_of("\r\n")));
+    std::string parseError;
+    std::optional<JobFile> job = ParseJobFile(text, parseError);
+    identity_ = ParseJobIdentity(identityText, parseError);
+    if (!job || !identity_ || identity_->backup) Fail("the copy of the job beside the image is not readable", true);
+    errorFile_ = BaseName(job->command.errorFile);
+    Say("Job: " + jobText_);
+    PartitionRef source, target;
+    if (!ResolveIdentity(disks_, identity_->source, source, error) ||
+        !ResolveIdentity(disks_, identity_->target, target, error))
+        Fail(error, true);
+    if (!(source == retryPart_)) Fail("the image's partition is not the one holding the copy of the job", true);
+    retryDisk_ = DiskDevice(target);
+    Say("Restore: image " + identity_->image + " (on " + Part(source).device + ") onto partition " + Part(target).device);
+    RestoreImage(source, target, identity_->image, RecordGeometry(*values));
+    Say("The restore is complete. The machine now restarts into the restored system.");
+    Finish();
 }
 
 void Runner::Fail(const std::string& reason, bool targetWritten) {
     Say("");
     Say("FAILED: " + reason + ".");
     std::string error;
-    if (haveSystem_ && !targetWritten && MountSystem(false, error)) {
+    // A retry started after the system partition was partly written: it is written, whatever this run did.
+    bool written = targetWritten || retryRun_;
+    bool retryKept = retryInstalled_ && written && startsLeft_ > 0;
+    if (retryInstalled_ && !retryKept) {
+        if (RemoveRetry(error)) Say("The disk's own boot code is back and the copy of the job beside the image is removed.");
+        else Say("Warning: " + error + ".");
+    }
+    if (haveSystem_ && !written && MountSystem(false, error)) {
         PutBackBootConfiguration(kSystemDir, actions_);
         TakeLoaderOutOfBootIni(kSystemDir, set_, actions_);
         RetireJob(kSystemDir, set_, actions_);
@@ -502,10 +687,15 @@ void Runner::Fail(const std::string& reason, bool targetWritten) {
         }
         Unmount(systemMount_);
     }
-    if (targetWritten) {
+    if (retryKept) {
+        Say("The restore stopped part way: the system partition is incomplete. The machine now restarts and the");
+        Say("imaging environment tries the restore again from the copy of the job kept beside the image (" +
+            std::to_string(startsLeft_) + (startsLeft_ == 1 ? " more start)." : " more starts)."));
+    } else if (written) {
         Say("The restore stopped part way: the system partition is incomplete and Windows on it will not start.");
-        Say("The job and the boot files were on that partition and went with its old contents. The image file");
-        Say("itself is unchanged: restore it again from another system or a rescue medium.");
+        Say(retryRun_ ? "The restore was tried again as often as allowed; no further start tries it."
+                      : "The job and the boot files were on that partition and went with its old contents.");
+        Say("The image file itself is unchanged: restore it again from another system or a rescue medium.");
     } else {
         Say("Nothing was written to the system partition; Windows was left as it was.");
         Say("The job was removed and the boot configuration put back: the machine now restarts into Windows.");
@@ -533,6 +723,18 @@ int main(int argc, char** argv) {
         Restart();
     }
     Runner runner(*set, VolumeIdFromCommandLine(commandLine), StartRecordedFromCommandLine(commandLine));
+    std::optional<std::string> retry = RetryVolumeFromCommandLine(commandLine);
+    if (retry && argc >= 2 && std::string(argv[1]) == "--after-crash") {
+        // The retry path's own count in the loader ends the tries; nothing else is to be put back here.
+        Say("The imaging program stopped unexpectedly (" + std::string(argc >= 3 ? argv[2] : "no reason given") + ").");
+        Say("The machine restarts; the restore is tried again while the retry path allows.");
+        WaitForKey(30);
+        Restart();
+    }
+    if (retry) {
+        runner.Retry(*retry);
+        return 0;
+    }
     if (argc >= 2 && std::string(argv[1]) == "--after-crash") {
         runner.CleanUpAfterCrash(argc >= 3 ? argv[2] : "no reason given");
         return 0;

@@ -185,5 +185,17 @@ TEST(JobIdentity, ComparesWindowsPathsLooselyOnlyInCaseAndSeparators) {
     EXPECT_FALSE(SameWindowsPath("\\VRLN\\a.gho", "\\VRLN2\\a.gho"));
 }
 
+TEST(JobIdentity, WrittenTextReadsBackTheSame) {
+    std::string error;
+    std::optional<JobIdentity> id = ParseJobIdentity(kGood, error);
+    ASSERT_TRUE(id) << error;
+    EXPECT_EQ(JobIdentityText(*id), kGood);
+    id->source.diskSignature = 0x0000ABCD;  // leading zeros kept: eight digits always
+    std::optional<JobIdentity> again = ParseJobIdentity(JobIdentityText(*id), error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(again->source.diskSignature, 0x0000ABCDu);
+    EXPECT_EQ(again->image, id->image);
+}
+
 }  // namespace
 }  // namespace vorlane

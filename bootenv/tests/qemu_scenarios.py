@@ -22,6 +22,12 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
            (the disk's second, at an odd start): files byte-identical, the volume grown to fill the partition
            and consistent for fsck.fat, hidden sectors right, the partition table and the first partition
            untouched
+  retry    the power is cut while the restore writes C: (sector 63, the disk's first track holding other data):
+           the next start, from the disk alone, finishes the restore through the retry path; files
+           byte-identical, the first track byte for byte as before, the copy of the job gone from D:;
+           then from the same cut with a damaged image and one start left: the retry gives up, the disk's
+           own first track is back and the copy is gone
+  retryfat the same cut and finishing start with the image on a FAT32 D:
   threedisks  the image's disk counted 2 by the job but second of three in Linux order (a decoy image at the
            same path lies on the first): the identity file picks the right one
   fatsplit a FAT32 system on a second disk saved onto a FAT32 partition in volumes (the job's -split=8),
@@ -212,8 +218,9 @@ def make_floppy(work, name, payload_files, chain_args):
     return path
 
 
-def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=(), disk_bus="ide"):
-    """Runs QEMU until the guest restarts (-no-reboot ends QEMU). Answers (log text, seconds)."""
+def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=(), disk_bus="ide", stop_when=None):
+    """Runs QEMU until the guest restarts (-no-reboot ends QEMU). Answers (log text, seconds). stop_when(text)
+    is asked every few milliseconds; when it answers true the machine is switched off there and then."""
     cmd = ["qemu-system-i386", "-m", os.environ.get("VORLANE_QEMU_MEMORY", "512"), "-smp", "2", "-display", "none",
            "-no-reboot", "-monitor", "none",
            "-serial", "stdio", "-net", "none", "-drive", f"file={disk},format=raw,if={disk_bus},index=0",
@@ -232,7 +239,11 @@ def boot(work, disk, floppy, label, timeout=1200, boot_from="a", extra=(), disk_
             if time.monotonic() - start > timeout:
                 proc.kill()
                 raise Failure(f"{label}: no restart within {timeout} s")
-            ready, _, _ = select.select([proc.stdout], [], [], 1.0)
+            ready, _, _ = select.select([proc.stdout], [], [], 0.02 if stop_when else 1.0)
+            if stop_when and stop_when(out.decode("utf-8", "replace")):
+                proc.kill()
+                print(f"  boot '{label}': switched off")
+                break
             if ready:
                 data = os.read(proc.stdout.fileno(), 65536)
                 if not data:
@@ -384,9 +395,14 @@ def scenario_corrupt(ctx):
     # A reinstall edit of boot.ini (no saved copy): after the failure it must no longer start the loader.
     sysfs.put("/boot.ini", BOOT_INI_EDITED.replace(b"kwldr", b"kxldr").replace(b"VorlaneBak", b"Vorlane"))
     disk.assemble()
+    first_track = read_at(disk.disk, 0, P1_START * SECTOR)
     floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
     text, seconds = boot(work, disk.disk, floppy, "corrupt")
     disk.extract()
+    expect_in(text, "A copy of the job is kept beside the image", "the restore was made retryable first")
+    check(read_at(disk.disk, 0, P1_START * SECTOR) == first_track,
+          "the refusal put the disk's first track back byte for byte")
+    check(not Ntfs(disk.p5).exists("/VLRETRY"), "and removed the copy of the job beside the image")
     expect_in(text, "FAILED", "the environment reports the failure")
     expect_in(text, "Windows was left as it was", "the final line says Windows was left alone")
     sysfs = Ntfs(disk.p1)
@@ -723,10 +739,11 @@ def le(data, offset, size):
     return int.from_bytes(data[offset:offset + size], "little")
 
 
-def scenario_sector63(ctx):
-    print("scenario sector63: catalogue image from sector 2048 onto a larger C: at sector 63 of another disk")
-    payload, work = ctx["payload"], ctx["work"]
-    base = os.path.join(work, "sector63")
+def sector63_disk(ctx, base, signature, d_fs="ntfs"):
+    """A disk with C: (NTFS, active) at sector 63, larger than the image's partition, holding the set's files,
+    a catalogue job and its identity file, and D: (NTFS, or FAT32) holding the catalogue image. Answers the
+    layout."""
+    payload = ctx["payload"]
     shutil.rmtree(base, ignore_errors=True)  # what a failed earlier run left
     os.makedirs(base)
     c_start, c_size = 63, P1_SIZE + 64 * MiB // SECTOR
@@ -734,14 +751,26 @@ def scenario_sector63(ctx):
     path = os.path.join(base, "disk.img")
     with open(path, "wb") as f:
         f.truncate((d_start + d_size) * SECTOR + MiB)
-    signature = 0x63636363
     table = (f"label: dos\nlabel-id: {signature:#010x}\nstart={c_start}, size={c_size}, type=7, bootable\n"
-             f"start={d_start}, size={d_size}, type=7\n")
+             f"start={d_start}, size={d_size}, type={'c' if d_fs == 'fat' else '7'}\n")
     subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
     c_part, d_part = os.path.join(base, "c.img"), os.path.join(base, "d.img")
     Disk.format(c_part, c_start, c_size, "oldsystem")
-    Disk.format(d_part, d_start, d_size, "data")
-    fill(d_part, {"/VRLN/Download/CAT.GHO": ctx["image"]})
+    if d_fs == "fat":
+        with open(d_part, "wb") as f:
+            f.truncate(d_size * SECTOR)
+        run("mkfs.fat", "-F", "32", "-h", str(d_start), "-n", "DATA", d_part)
+        env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+        for folder in ("::/VRLN", "::/VRLN/Download"):
+            subprocess.run(["mmd", "-i", d_part, folder], check=True, env=env)
+        image = d_part + ".gho"
+        with open(image, "wb") as f:
+            f.write(ctx["image"])
+        subprocess.run(["mcopy", "-i", d_part, image, "::/VRLN/Download/CAT.GHO"], check=True, env=env)
+        os.unlink(image)
+    else:
+        Disk.format(d_part, d_start, d_size, "data")
+        fill(d_part, {"/VRLN/Download/CAT.GHO": ctx["image"]})
     fill(c_part, {"/Windows/old.txt": b"old system"})
     sysfs = Ntfs(c_part)
     for name in ("KX.lsn", "kxldr", "kxldr.mbr"):
@@ -755,10 +784,14 @@ def scenario_sector63(ctx):
                                        (signature, disk_bytes, c_start * SECTOR, c_size * SECTOR)))
     copy_range(c_part, 0, path, c_start * SECTOR, c_size * SECTOR)
     copy_range(d_part, 0, path, d_start * SECTOR, d_size * SECTOR)
-    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
-    text, seconds = boot(work, path, floppy, "sector63")
-    expect_in(text, "now holds the system from the image", "the restore is reported done")
-    copy_range(path, c_start * SECTOR, c_part, 0, c_size * SECTOR)
+    return {"path": path, "c_part": c_part, "d_part": d_part, "c_start": c_start, "c_size": c_size,
+            "d_start": d_start, "d_size": d_size}
+
+
+def check_restored_c(ctx, layout):
+    """C: of a sector63_disk after the restore: the image's files, hidden sectors 63, the volume filling it."""
+    c_part, c_start, c_size = layout["c_part"], layout["c_start"], layout["c_size"]
+    copy_range(layout["path"], c_start * SECTOR, c_part, 0, c_size * SECTOR)
     sysfs = Ntfs(c_part)
     same = all(sysfs.get(name) == data for name, data in ctx["files"].items())
     check(same, f"all {len(ctx['files'])} files of the image are byte-identical on the new C:")
@@ -771,6 +804,115 @@ def scenario_sector63(ctx):
     check(copy == boot_sector, "the boot sector's copy at the volume's end is the same")
     check(total + 1 >= c_size - 16, f"the volume fills the partition ({total + 1} of {c_size} sectors; "
           f"the image's was {P1_SIZE})")
+
+
+def scenario_sector63(ctx):
+    print("scenario sector63: catalogue image from sector 2048 onto a larger C: at sector 63 of another disk")
+    work = ctx["work"]
+    base = os.path.join(work, "sector63")
+    layout = sector63_disk(ctx, base, 0x63636363)
+    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(ctx["payload"], "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
+    text, seconds = boot(work, layout["path"], floppy, "sector63")
+    expect_in(text, "now holds the system from the image", "the restore is reported done")
+    check_restored_c(ctx, layout)
+    shutil.rmtree(base)
+
+
+def read_at(path, offset, length):
+    with open(path, "rb") as f:
+        f.seek(offset)
+        return f.read(length)
+
+
+def cut_restore(ctx, label, layout):
+    """Starts the catalogue restore of a sector63_disk and switches the machine off as soon as C:'s first sector
+    changes. The disk's own first track is our MBR code and data of some other program in sectors 1..62.
+    Answers (sector 0, sectors 1..62) as they were."""
+    payload, work, path, c_start = ctx["payload"], ctx["work"], layout["path"], layout["c_start"]
+    with open(os.path.join(payload, "mbr.bin"), "rb") as f:
+        code = f.read()
+    track = bytes(random.Random(7).randbytes(62 * SECTOR))
+    with open(path, "r+b") as f:
+        f.write(code)
+        f.seek(SECTOR)
+        f.write(track)
+    sector0 = read_at(path, 0, SECTOR)
+    c_before = read_at(path, c_start * SECTOR, SECTOR)
+
+    def c_written(_text):
+        return read_at(path, c_start * SECTOR, SECTOR) != c_before
+
+    floppy = make_floppy(work, "bcd-kx.img", [os.path.join(payload, "kxldr.mbr")], "hd0 1 file=/kxldr.mbr")
+    text, seconds = boot(work, path, floppy, label + "-cut", stop_when=c_written)
+    expect_in(text, "A copy of the job is kept beside the image", "the retry path was set up before C: was written")
+    check("now holds the system" not in text, "the power was cut while C: was being written")
+    check(read_at(path, 0, 440) != sector0[:440], "the disk's first sector now starts the retry path")
+    return sector0, track
+
+
+def finish_restore(ctx, label, layout, sector0, track):
+    """Starts the machine from its disk alone, with nothing typed: the retry path finishes the restore."""
+    path = layout["path"]
+    text, seconds = boot(ctx["work"], path, None, label + "-finish", boot_from="c")
+    expect_in(text, "finishing a restore that did not complete", "the retry path started the environment again")
+    expect_in(text, "The image is complete and undamaged", "the image was checked again before writing")
+    expect_in(text, "now holds the system from the image", "the restore was finished")
+    expect_in(text, "The disk's own boot code is back", "and says the first track is back")
+    check(read_at(path, 0, SECTOR) == sector0, "sector 0 is byte for byte what it was before the job")
+    check(read_at(path, SECTOR, 62 * SECTOR) == track, "sectors 1 to 62 are what they were before the job")
+    check_restored_c(ctx, layout)
+    print(f"  figure: finishing start {seconds:.1f} s")
+
+
+def scenario_retryfat(ctx):
+    print("scenario retryfat: the same power cut with the image on a FAT32 D: (GRUB's FAT core on the first track)")
+    base = os.path.join(ctx["work"], "retryfat")
+    layout = sector63_disk(ctx, base, 0x52544654, d_fs="fat")
+    sector0, track = cut_restore(ctx, "retryfat", layout)
+    finish_restore(ctx, "retryfat", layout, sector0, track)
+    offset = layout["d_start"] * SECTOR
+    names = mtools_sizes(layout["path"], offset, "/")
+    check("VLRETRY" not in names, f"the copy of the job is gone from D: ({sorted(names)})")
+    check(mtools_sizes(layout["path"], offset, "/VRLN/Download").get("CAT.GHO") == len(ctx["image"]),
+          "the image on D: is still there, whole")
+    shutil.rmtree(base)
+
+
+def scenario_retry(ctx):
+    print("scenario retry: the machine loses power while C: is written; the next start finishes the restore")
+    work = ctx["work"]
+    base = os.path.join(work, "retry")
+    layout = sector63_disk(ctx, base, 0x52545259)
+    path = layout["path"]
+    sector0, track = cut_restore(ctx, "retry", layout)
+    cut = os.path.join(base, "cut.img")  # the same machine again, later for a restore that cannot finish
+    run("cp", "--sparse=always", path, cut)
+    finish_restore(ctx, "retry", layout, sector0, track)
+    copy_range(path, layout["d_start"] * SECTOR, layout["d_part"], 0, layout["d_size"] * SECTOR)
+    data = Ntfs(layout["d_part"])
+    check(not data.exists("/VLRETRY"), "the copy of the job is gone from D:")
+    check(data.get("/VRLN/Download/CAT.GHO") == ctx["image"], "the image on D: is unchanged")
+
+    # Once more from the cut, with the image damaged since and one start left: the retry gives up and the
+    # disk gets its own first track back, so that nothing comes back at every start.
+    d_part, d_start, d_size = layout["d_part"], layout["d_start"], layout["d_size"]
+    copy_range(cut, d_start * SECTOR, d_part, 0, d_size * SECTOR)
+    data = Ntfs(d_part)
+    record = data.get("/VLRETRY/retry.env")
+    check(record is not None and b"vl_a=go" in record, "the cut left the retry record on D:")
+    data.put("/VLRETRY/retry.env", record.replace(b"vl_b=go", b"vl_b=stop").replace(b"vl_c=go", b"vl_c=stop"))
+    damaged = bytearray(ctx["image"])
+    damaged[len(damaged) // 2] ^= 0x55
+    data.put("/VRLN/Download/CAT.GHO", bytes(damaged))
+    copy_range(d_part, 0, cut, d_start * SECTOR, d_size * SECTOR)
+    text, seconds = boot(work, cut, None, "retry-giveup", boot_from="c")
+    expect_in(text, "finishing a restore that did not complete", "the last allowed start ran the environment")
+    expect_in(text, "FAILED", "the damaged image was refused")
+    expect_in(text, "no further start tries it", "the screen says no further start tries it")
+    check(read_at(cut, 0, SECTOR) == sector0 and read_at(cut, SECTOR, 62 * SECTOR) == track,
+          "the disk's own first track is back byte for byte")
+    copy_range(cut, d_start * SECTOR, d_part, 0, d_size * SECTOR)
+    check(not Ntfs(d_part).exists("/VLRETRY"), "the copy of the job is gone from D:")
     shutil.rmtree(base)
 
 
@@ -1203,7 +1345,7 @@ def file_sha256(path):
 
 SCENARIOS = {"fallback": scenario_fallback, "hibernated": scenario_hibernated, "mbr": scenario_mbr,
              "backup": scenario_backup, "restore": scenario_restore, "corrupt": scenario_corrupt,
-             "noinit": scenario_noinit, "nomarker": scenario_nomarker, "threedisks": scenario_threedisks, "sector63": scenario_sector63,
+             "noinit": scenario_noinit, "nomarker": scenario_nomarker, "retry": scenario_retry, "retryfat": scenario_retryfat, "threedisks": scenario_threedisks, "sector63": scenario_sector63,
              "fatsplit": scenario_fatsplit, "fatsplit4g": scenario_fatsplit4g, "fatgrow": scenario_fatgrow}
 
 
@@ -1212,7 +1354,7 @@ def main():
         print(__doc__)
         return 2
     payload, work = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "restore", "corrupt",
+    names = sys.argv[3:] or ["mbr", "fallback", "noinit", "nomarker", "backup", "threedisks", "sector63", "retry", "retryfat", "restore", "corrupt",
                              "hibernated", "fatsplit", "fatgrow", "fatsplit4g"]
     os.makedirs(work, exist_ok=True)
     ctx = {"payload": payload, "work": work, "disk": Disk(work)}
