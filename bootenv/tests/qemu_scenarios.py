@@ -36,7 +36,7 @@ Scenarios (run in order; restore and corrupt build on the disk left by backup):
   fatsplit4g the same from an NTFS partition holding over 4 GiB of incompressible data and no -split: the
            image is split into volumes of 4 GiB less 1 MiB, FAT32's limit; the partition to save lies on a
            second disk built once into the work folder's cache (about half a minute); the longest scenario
-           (about 13 minutes under TCG on two processors)
+           (about 8 minutes under TCG on two processors, longer on a busy machine)
 Prints the wall time of each boot and the imaging throughput (figures, not limits).
 
 Usage: qemu_scenarios.py PAYLOAD_DIR WORK_DIR [SCENARIO...]
