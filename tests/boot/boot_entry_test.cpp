@@ -17,24 +17,8 @@ const char kOldBootIni[] =
 const std::string kBackupId = "{12310282-F678-420E-A313-468C5687342A}";
 const std::string kReinstallId = "{A3B315FE-ADCA-4FB0-848C-EB3529FF0340}";
 
-class EntryTest : public BootDriveTest {
+class EntryTest : public RecordingToolsTest {
  protected:
-  void SetUp() override {
-    BootDriveTest::SetUp();
-    tools_.reset();  // before its successor installs the same stand-ins
-    tools_ = std::make_unique<RecordingTools>();
-    Use(5);
-  }
-  void TearDown() override {
-    tools_.reset();
-    BootDriveTest::TearDown();
-  }
-  // The release code, with the extracted forwarders and the recording partition tool.
-  void Use(int32_t osIndex) {
-    UseTestDrive(osIndex);
-    ExtractBootTools();
-    TheBootConfig.partToolPath = tools_->PartToolPath();
-  }
   std::vector<std::string> Runs() const { return tools_->Runs(); }
   std::string Drive() const { return std::string(1, static_cast<char>(TestDrive())); }
   // Lines of boot.ini that begin with a text, compared without case.
@@ -52,7 +36,6 @@ class EntryTest : public BootDriveTest {
     }
     return n;
   }
-  std::unique_ptr<RecordingTools> tools_;
 };
 
 // --- boot.ini ---
@@ -125,10 +108,7 @@ TEST_F(EntryTest, AFailingPartitionToolPutsBootIniAndItsCopyBack) {
   struct Case { EntryKind kind; const char* oldCopy; } cases[] = {
       {EntryBackup, nullptr}, {EntryBackup, "older copy"}, {EntryReinstall, "older copy"}};
   for (const Case& c : cases) {
-    ClearTestDrive();
-    tools_.reset();  // before its successor installs the same stand-ins
-    tools_ = std::make_unique<RecordingTools>();
-    Use(1);
+    StartOver(1);
     tools_->ExitWith(2, L"/mbr");
     ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), kOldBootIni));
     if (c.oldCopy) ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.in_"), c.oldCopy));
@@ -275,10 +255,7 @@ TEST_F(EntryTest, AFailingCommandOfTheSystemStoreIsTakenBackWholly) {
       {L"/timeout", true}, {L"device partition=", true}, {L"/bootsequence", true},
   };
   for (const Case& c : cases) {
-    ClearTestDrive();
-    tools_.reset();  // before its successor installs the same stand-ins
-    tools_ = std::make_unique<RecordingTools>();
-    Use(5);
+    StartOver(5);
     tools_->Clear();
     tools_->ExitWith(1, c.failing);
     PreparationLog log;
@@ -309,10 +286,7 @@ TEST_F(EntryTest, AFailingDriveStoreIsTakenBackWithTheActivePartitionAndTheStore
       {L"/bootsequence", {"dspt.exe|0 /act:2"}},
   };
   for (const Case& c : cases) {
-    ClearTestDrive();
-    tools_.reset();  // before its successor installs the same stand-ins
-    tools_ = std::make_unique<RecordingTools>();
-    Use(5);
+    StartOver(5);
     ASSERT_TRUE(CreateDirectoryW(OnTestDrive(L"Boot").c_str(), nullptr));
     ASSERT_TRUE(WriteBytes(OnTestDrive(L"Boot\\BCD"), "the store before"));
     tools_->Clear();

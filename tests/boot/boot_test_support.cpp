@@ -244,3 +244,27 @@ void BootDriveTest::UseMachine(const MachineDescription& description) {
   machine_ = std::make_unique<ScopedSimulatedMachine>(m);
   BuildDiskTable();
 }
+
+void RecordingToolsTest::SetUp() {
+  BootDriveTest::SetUp();
+  tools_ = std::make_unique<RecordingTools>();
+  Use(5);
+}
+
+void RecordingToolsTest::TearDown() {
+  tools_.reset();
+  BootDriveTest::TearDown();
+}
+
+void RecordingToolsTest::Use(int32_t osIndex) {
+  UseTestDrive(osIndex);
+  ExtractBootTools();
+  TheBootConfig.partToolPath = tools_->PartToolPath();
+}
+
+void RecordingToolsTest::StartOver(int32_t osIndex) {
+  ClearTestDrive();
+  tools_.reset();  // before its successor installs the same stand-ins
+  tools_ = std::make_unique<RecordingTools>();
+  Use(osIndex);
+}

@@ -88,3 +88,16 @@ class BootDriveTest : public ::testing::Test {
  private:
   std::unique_ptr<ScopedSimulatedMachine> machine_;
 };
+
+// A BootDriveTest with recording stand-ins for the boot tools and the release code's boot tools extracted
+// (a BCD release, OsIndex 5, unless a test says otherwise).
+class RecordingToolsTest : public BootDriveTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // The release code, with the extracted forwarders and the recording partition tool.
+  void Use(int32_t osIndex);
+  // An empty test drive and new stand-ins with empty records, for the release code osIndex.
+  void StartOver(int32_t osIndex);
+  std::unique_ptr<RecordingTools> tools_;
+};

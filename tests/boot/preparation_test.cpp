@@ -11,27 +11,11 @@ namespace {
 
 const char kBootIni[] = "[boot loader]\r\ntimeout=30\r\ndefault=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n";
 
-class PreparationTest : public BootDriveTest {
+class PreparationTest : public RecordingToolsTest {
  protected:
-  void SetUp() override {
-    BootDriveTest::SetUp();
-    tools_.reset();  // before its successor installs the same stand-ins
-    tools_ = std::make_unique<RecordingTools>();
-    Use(5);
-  }
-  void TearDown() override {
-    tools_.reset();
-    BootDriveTest::TearDown();
-  }
-  void Use(int32_t osIndex) {
-    UseTestDrive(osIndex);
-    ExtractBootTools();
-    TheBootConfig.partToolPath = tools_->PartToolPath();
-  }
   std::wstring Failed(const wchar_t* what, const wchar_t* name) {
     return Format(L"%s（%c:\\%s）", what, TestDrive(), name);
   }
-  std::unique_ptr<RecordingTools> tools_;
 };
 
 TEST_F(PreparationTest, ASuccessLeavesTheWholeSetAndItsEntry) {
@@ -46,10 +30,7 @@ TEST_F(PreparationTest, ASuccessLeavesTheWholeSetAndItsEntry) {
   ASSERT_FALSE(runs.empty());
   EXPECT_EQ(runs.back(), "bcdedit.exe|/bootsequence {A3B315FE-ADCA-4FB0-848C-EB3529FF0340}");
 
-  ClearTestDrive();
-  tools_.reset();  // before its successor installs the same stand-ins
-  tools_ = std::make_unique<RecordingTools>();
-  Use(1);
+  StartOver(1);
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), kBootIni));
   r = PrepareBackup(L"D:\\VRLN\\BackSystem\\BAKSYS.GHO");
   EXPECT_TRUE(r.ok) << Utf8(r.failure);
@@ -68,10 +49,7 @@ TEST_F(PreparationTest, AFileThatCannotBeWrittenIsNamedAndTheSetIsRemoved) {
       {L"ghost._KX", L"无法写入任务文件"}, {L"KX.vid", L"无法写入任务文件"}, {L"KX.env", L"无法写入任务文件"},
   };
   for (const Case& c : cases) {
-    ClearTestDrive();
-    tools_.reset();  // before its successor installs the same stand-ins
-    tools_ = std::make_unique<RecordingTools>();
-    Use(5);
+    StartOver(5);
     tools_->Clear();
     ASSERT_TRUE(CreateDirectoryW(OnTestDrive(c.blocked).c_str(), nullptr));
     PreparationResult r = PrepareReinstall(L"D:\\VRLN\\Download\\win7.GHO");
@@ -95,10 +73,7 @@ TEST_F(PreparationTest, AFailedBootEntryRemovesTheSetAndPutsTheConfigurationBack
   EXPECT_EQ(runs.back(), "bcdedit.exe|/import \"" + Utf8(std::wstring(1, TestDrive())) + ":\\BOOT\\BCD_U\"");
 
   // boot.ini release: the partition tool fails after boot.ini was edited.
-  ClearTestDrive();
-  tools_.reset();  // before its successor installs the same stand-ins
-  tools_ = std::make_unique<RecordingTools>();
-  Use(1);
+  StartOver(1);
   tools_->ExitWith(1, L"/mbr");
   ASSERT_TRUE(WriteBytes(OnTestDrive(L"boot.ini"), kBootIni));
   r = PrepareBackup(L"D:\\VRLN\\BackSystem\\BAKSYS.GHO");
