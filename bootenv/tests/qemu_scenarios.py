@@ -125,6 +125,17 @@ class Disk:
             copy_range(self.disk, start * SECTOR, path, 0, size * SECTOR)
 
 
+def partitioned_disk(path, label_id, partitions):
+    """A sparse raw disk, one MiB longer than its last partition, with an MBR table of partitions given as
+    (start, size, type) or (start, size, type, "bootable"); label_id None lets sfdisk choose the signature."""
+    end = max(p[0] + p[1] for p in partitions)
+    with open(path, "wb") as f:
+        f.truncate(end * SECTOR + MiB)
+    lines = ["label: dos"] + ([f"label-id: {label_id:#010x}"] if label_id is not None else [])
+    lines += [f"start={p[0]}, size={p[1]}, type={p[2]}" + "".join(", " + flag for flag in p[3:]) for p in partitions]
+    subprocess.run(["sfdisk", "-q", path], input=("\n".join(lines) + "\n").encode(), check=True)
+
+
 def copy_range(src, src_off, dst, dst_off, length):
     chunk = 4 * MiB
     with open(src, "rb") as fi, open(dst, "r+b" if os.path.exists(dst) else "w+b") as fo:
@@ -678,11 +689,7 @@ def scenario_nomarker(ctx):
     p1_start, p1_size = 2048, 64 * MiB // SECTOR
     p2_start, p2_size = p1_start + p1_size, 64 * MiB // SECTOR
     path = os.path.join(base, "disk.img")
-    with open(path, "wb") as f:
-        f.truncate((p2_start + p2_size) * SECTOR + MiB)
-    table = (f"label: dos\nstart={p1_start}, size={p1_size}, type=7, bootable\n"
-             f"start={p2_start}, size={p2_size}, type=83\n")
-    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    partitioned_disk(path, None, [(p1_start, p1_size, "7", "bootable"), (p2_start, p2_size, "83")])
     p1 = os.path.join(base, "p1.img")
     Disk.format(p1, p1_start, p1_size, "system")
     sysfs = Ntfs(p1)
@@ -717,11 +724,8 @@ def scenario_nomarker(ctx):
 def single_disk(path, start, size, label, fill_files):
     """A disk image with one NTFS partition at start (sectors) of size sectors, holding fill_files."""
     part = path + ".part"
-    with open(path, "wb") as f:
-        f.truncate((start + size) * SECTOR + MiB)
     signature = int(hashlib.sha256(label.encode()).hexdigest()[:8], 16)
-    table = f"label: dos\nlabel-id: {signature:#010x}\nstart={start}, size={size}, type=7, bootable\n"
-    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    partitioned_disk(path, signature, [(start, size, "7", "bootable")])
     Disk.format(part, start, size, label)
     fill(part, fill_files)
     return part, signature
@@ -749,11 +753,7 @@ def sector63_disk(ctx, base, signature, d_fs="ntfs"):
     c_start, c_size = 63, P1_SIZE + 64 * MiB // SECTOR
     d_start, d_size = 2048 * ((c_start + c_size) // 2048 + 1), 96 * MiB // SECTOR
     path = os.path.join(base, "disk.img")
-    with open(path, "wb") as f:
-        f.truncate((d_start + d_size) * SECTOR + MiB)
-    table = (f"label: dos\nlabel-id: {signature:#010x}\nstart={c_start}, size={c_size}, type=7, bootable\n"
-             f"start={d_start}, size={d_size}, type={'c' if d_fs == 'fat' else '7'}\n")
-    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    partitioned_disk(path, signature, [(c_start, c_size, "7", "bootable"), (d_start, d_size, "c" if d_fs == "fat" else "7")])
     c_part, d_part = os.path.join(base, "c.img"), os.path.join(base, "d.img")
     Disk.format(c_part, c_start, c_size, "oldsystem")
     if d_fs == "fat":
@@ -962,10 +962,7 @@ def scenario_threedisks(ctx):
 
 def fat32_disk(path, start, size, label, files):
     """A disk image with one FAT32 partition at start (sectors) of size sectors holding files (through mtools)."""
-    with open(path, "wb") as f:
-        f.truncate((start + size) * SECTOR + MiB)
-    table = f"label: dos\nlabel-id: 0x46415432\nstart={start}, size={size}, type=c\n"
-    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    partitioned_disk(path, 0x46415432, [(start, size, "c")])
     run("mkfs.fat", "-F", "32", "-h", str(start), "-n", label, "--offset", str(start), path, str(size * SECTOR // 1024))
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
     where = f"{path}@@{start * SECTOR}"
@@ -1003,11 +1000,7 @@ def scenario_fatgrow(ctx):
     img_start, img_size = 2048, 96 * MiB // SECTOR
     sys_start, sys_size = img_start + img_size + 4159, 400 * MiB // SECTOR
     path = os.path.join(base, "disk.img")
-    with open(path, "wb") as f:
-        f.truncate((sys_start + sys_size) * SECTOR + MiB)
-    table = (f"label: dos\nlabel-id: 0x46475257\nstart={img_start}, size={img_size}, type=7\n"
-             f"start={sys_start}, size={sys_size}, type=7, bootable\n")
-    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    partitioned_disk(path, 0x46475257, [(img_start, img_size, "7"), (sys_start, sys_size, "7", "bootable")])
     img_part, sys_part = os.path.join(base, "images.img"), os.path.join(base, "sys.img")
     Disk.format(img_part, img_start, img_size, "images")
     Disk.format(sys_part, sys_start, sys_size, "system")
@@ -1148,10 +1141,7 @@ def big_file_disk(work):
     run("ntfscp", "-f", "-q", part, big, "/Big/huge.bin")
     os.unlink(big)
     building = disk + ".building"
-    with open(building, "wb") as f:
-        f.truncate((2048 + SPLIT_PART) * SECTOR + MiB)
-    table = f"label: dos\nlabel-id: 0x42494744\nstart=2048, size={SPLIT_PART}, type=7\n"
-    subprocess.run(["sfdisk", "-q", building], input=table.encode(), check=True)
+    partitioned_disk(building, 0x42494744, [(2048, SPLIT_PART, "7")])
     copy_sparse(part, building, 2048 * SECTOR)
     os.unlink(part)
     os.rename(building, disk)
@@ -1189,11 +1179,7 @@ def fat_split_round_trip(ctx, label, source, files, big, split_mb, source_fs="nt
     fat_start, fat_size = 2048, max(part_sectors + 256 * MiB // SECTOR, 600 * MiB // SECTOR)
     sys_start = fat_start + fat_size
     path = os.path.join(base, "disk.img")
-    with open(path, "wb") as f:
-        f.truncate((sys_start + part_sectors) * SECTOR + MiB)
-    table = (f"label: dos\nlabel-id: 0x46415433\nstart={fat_start}, size={fat_size}, type=c\n"
-             f"start={sys_start}, size={part_sectors}, type=7, bootable\n")
-    subprocess.run(["sfdisk", "-q", path], input=table.encode(), check=True)
+    partitioned_disk(path, 0x46415433, [(fat_start, fat_size, "c"), (sys_start, part_sectors, "7", "bootable")])
     run("mkfs.fat", "-F", "32", "-h", str(fat_start), "-n", "IMAGES", "--offset", str(fat_start), path,
         str(fat_size * SECTOR // 1024))
     part = os.path.join(base, "sys.img")
@@ -1289,10 +1275,7 @@ def check_restored_fat(disk, start, sectors, source, files):
 def fat_source_disk(path, size_mb, files):
     """A disk with one FAT32 partition at sector 2048 holding files (through mtools)."""
     sectors = size_mb * MiB // SECTOR
-    with open(path, "wb") as f:
-        f.truncate((2048 + sectors) * SECTOR + MiB)
-    subprocess.run(["sfdisk", "-q", path], input=f"label: dos\nlabel-id: 0x46534f55\nstart=2048, size={sectors}, type=c\n".encode(),
-                   check=True)
+    partitioned_disk(path, 0x46534f55, [(2048, sectors, "c")])
     run("mkfs.fat", "-F", "32", "-h", "2048", "-n", "FATSOURCE", "--offset", "2048", path, str(sectors * SECTOR // 1024))
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
     folders = sorted({os.path.dirname(n) for n in files})
